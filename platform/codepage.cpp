@@ -1,0 +1,180 @@
+#include "platform/codepage.h"
+
+#include <cerrno>
+#include <cstring>
+#include <iconv.h>
+#include <map>
+#include <memory>
+#include <utility>
+
+namespace quillore::codepage {
+
+namespace {
+
+// One iconv descriptor per direction and thread, opened on first use: opening is far dearer than
+// converting a short text.
+class IconvCache {
+public:
+  ~IconvCache() {
+    for (auto& [key, cd] : handles_) {
+      iconv_close(cd);
+    }
+  }
+  // Null when iconv does not know one of the names.
+  iconv_t Get(const std::string& to, const std::string& from) {
+    auto key = std::make_pair(to, from);
+    auto it = handles_.find(key);
+    if (it != handles_.end()) {
+      return it->second;
+    }
+    iconv_t cd = iconv_open(to.c_str(), from.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+      return nullptr;
+    }
+    handles_.emplace(std::move(key), cd);
+    return cd;
+  }
+
+private:
+  std::map<std::pair<std::string, std::string>, iconv_t> handles_;
+};
+
+IconvCache& Cache() {
+  thread_local IconvCache cache;
+  return cache;
+}
+
+// How many input bytes to skip at a place iconv could not convert: one character of the input.
+using SkipFunction = std::size_t (*)(const unsigned char* at, std::size_t left);
+
+std::size_t SkipByte(const unsigned char*, std::size_t) { return 1; }
+
+std::size_t SkipUtf16Unit(const unsigned char* at, std::size_t left) {
+  if (left < 2) {
+    return left;
+  }
+  unsigned unit = at[0] | (at[1] << 8);
+  if (unit >= 0xD800 && unit <= 0xDBFF && left >= 4) {
+    unsigned next = at[2] | (at[3] << 8);
+    if (next >= 0xDC00 && next <= 0xDFFF) {
+      return 4; // a whole pair that the target cannot represent
+    }
+  }
+  return 2;
+}
+
+// A well-formed UTF-8 sequence is skipped whole (the target cannot represent it); a malformed
+// one byte at a time.
+std::size_t SkipUtf8Char(const unsigned char* at, std::size_t left) {
+  std::size_t length = at[0] < 0xC2 ? 1 : at[0] < 0xE0 ? 2 : at[0] < 0xF0 ? 3 : at[0] < 0xF5 ? 4 : 1;
+  if (length > left) {
+    return 1;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((at[i] & 0xC0) != 0x80) {
+      return 1;
+    }
+  }
+  return length;
+}
+
+// Converts with iconv; every character that cannot be read or written becomes `replacement`.
+// Returns false only when iconv does not know the encodings.
+bool Convert(std::string_view input, const std::string& to, const std::string& from, SkipFunction skip,
+             std::string_view replacement, std::string& output) {
+  output.clear();
+  iconv_t cd = Cache().Get(to, from);
+  if (cd == nullptr) {
+    return false;
+  }
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  auto* in = const_cast<char*>(input.data());
+  std::size_t inLeft = input.size();
+  // Every target here takes at most 4 bytes per input byte (UTF-16 from a one-byte character: 2).
+  output.resize(input.size() * 2 + 16);
+  std::size_t used = 0;
+  while (true) {
+    char* out = output.data() + used;
+    std::size_t outLeft = output.size() - used;
+    std::size_t result = inLeft == 0 ? iconv(cd, nullptr, nullptr, &out, &outLeft)
+                                     : iconv(cd, &in, &inLeft, &out, &outLeft);
+    used = output.size() - outLeft;
+    if (result != static_cast<std::size_t>(-1)) {
+      if (inLeft == 0) {
+        iconv(cd, nullptr, nullptr, &out, &outLeft); // flush any shift state
+        used = output.size() - outLeft;
+        break;
+      }
+      continue;
+    }
+    if (errno == E2BIG) {
+      output.resize(output.size() * 2);
+      continue;
+    }
+    // EILSEQ (cannot read or cannot write this character) or EINVAL (cut off at the end).
+    std::size_t skipped = errno == EINVAL ? inLeft : skip(reinterpret_cast<unsigned char*>(in), inLeft);
+    if (output.size() - used < replacement.size()) {
+      output.resize(output.size() * 2 + replacement.size());
+    }
+    std::memcpy(output.data() + used, replacement.data(), replacement.size());
+    used += replacement.size();
+    in += skipped;
+    inLeft -= skipped;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (inLeft == 0) {
+      break;
+    }
+  }
+  output.resize(used);
+  return true;
+}
+
+const std::string kGbk = "CP936";
+const std::string kUtf16 = "UTF-16LE";
+const std::string kUtf8 = "UTF-8";
+constexpr std::string_view kQuestion = "?";
+constexpr std::string_view kQuestionUtf16{"?\0", 2};
+
+} // namespace
+
+std::u16string Utf16FromGbk(std::string_view gbk) {
+  std::string bytes;
+  Convert(gbk, kUtf16, kGbk, SkipByte, kQuestionUtf16, bytes);
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+  }
+  return units;
+}
+
+std::string GbkFromUtf16(std::u16string_view utf16) {
+  std::string bytes(utf16.size() * 2, '\0');
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    bytes[2 * i] = static_cast<char>(utf16[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<char>(utf16[i] >> 8);
+  }
+  std::string gbk;
+  Convert(bytes, kGbk, kUtf16, SkipUtf16Unit, kQuestion, gbk);
+  return gbk;
+}
+
+std::string Utf8FromGbk(std::string_view gbk) {
+  std::string utf8;
+  Convert(gbk, kUtf8, kGbk, SkipByte, kQuestion, utf8);
+  return utf8;
+}
+
+std::string GbkFromUtf8(std::string_view utf8) {
+  std::string gbk;
+  Convert(utf8, kGbk, kUtf8, SkipUtf8Char, kQuestion, gbk);
+  return gbk;
+}
+
+bool GbkFromCharset(std::string_view bytes, const std::string& charset, std::string& gbk) {
+  bool utf16 = charset.rfind("UTF-16", 0) == 0 || charset.rfind("UCS-2", 0) == 0;
+  bool utf8 = charset == "UTF-8";
+  return Convert(bytes, kGbk, charset, utf16 ? SkipUtf16Unit : utf8 ? SkipUtf8Char : SkipByte, kQuestion, gbk);
+}
+
+} // namespace quillore::codepage

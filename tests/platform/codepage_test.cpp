@@ -1,0 +1,78 @@
+#include "platform/codepage.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+namespace quillore::codepage {
+namespace {
+
+TEST(Codepage, GbkToUtf16AndBack) {
+  EXPECT_EQ(Utf16FromGbk("A\xD6\xD0"), u"A\u4E2D");
+  EXPECT_EQ(GbkFromUtf16(u"A\u4E2D"), "A\xD6\xD0");
+  EXPECT_EQ(Utf16FromGbk(""), u"");
+  EXPECT_EQ(GbkFromUtf16(u""), "");
+}
+
+TEST(Codepage, EuroSignIsByte80LikeTheWindowsCodePage) {
+  EXPECT_EQ(Utf16FromGbk("\x80"), u"\u20AC");
+  EXPECT_EQ(GbkFromUtf16(u"\u20AC"), "\x80");
+}
+
+// Each row: input that is not valid GBK, and what it must become (one "?" per bad byte).
+TEST(Codepage, InvalidGbkBecomesQuestionMarks) {
+  EXPECT_EQ(Utf16FromGbk("\xFF"), u"?");
+  EXPECT_EQ(Utf16FromGbk("a\xD6"), u"a?");              // lead byte as the last byte
+  EXPECT_EQ(Utf16FromGbk("\xFF" "b\xD6\xD0"), u"?b\u4E2D"); // conversion resumes after the bad byte
+  EXPECT_EQ(Utf16FromGbk(std::string_view("a\0b", 3)), std::u16string(u"a\0b", 3));
+}
+
+TEST(Codepage, CharactersOutsideGbkBecomeOneQuestionMarkEach) {
+  EXPECT_EQ(GbkFromUtf16(u"\u0E01x"), "?x");          // Thai
+  EXPECT_EQ(GbkFromUtf16(u"\U0001F600x"), "?x");      // a surrogate pair is one character
+  EXPECT_EQ(GbkFromUtf16(std::u16string(1, char16_t(0xD800)) + u"x"), "?x"); // lone high surrogate
+  EXPECT_EQ(GbkFromUtf16(std::u16string(1, char16_t(0xDC00))), "?");         // lone low surrogate
+}
+
+TEST(Codepage, Utf8Edges) {
+  EXPECT_EQ(Utf8FromGbk("\xD6\xD0\xCE\xC4"), "\xE4\xB8\xAD\xE6\x96\x87");
+  EXPECT_EQ(GbkFromUtf8("\xE4\xB8\xAD\xE6\x96\x87"), "\xD6\xD0\xCE\xC4");
+  EXPECT_EQ(GbkFromUtf8("\xE0\xB8\x81"), "?");   // Thai, well-formed: one "?"
+  EXPECT_EQ(GbkFromUtf8("\xC3x"), "?x");         // malformed: the bad byte alone
+}
+
+TEST(Codepage, UnknownCharsetIsReported) {
+  std::string out = "stale";
+  EXPECT_FALSE(GbkFromCharset("abc", "NO-SUCH-CHARSET", out));
+  EXPECT_TRUE(GbkFromCharset("\xE4\xB8\xAD", "UTF-8", out));
+  EXPECT_EQ(out, "\xD6\xD0");
+}
+
+// Every two-byte GBK code must round-trip exactly as iconv's own whole-buffer conversion does it.
+TEST(Codepage, EveryTwoByteCodeAgreesWithIconv) {
+  iconv_t cd = iconv_open("UTF-16LE", "CP936");
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  int valid = 0;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      char out[8];
+      char* inp = in;
+      char* outp = out;
+      std::size_t inLeft = 2, outLeft = sizeof out;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      if (iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<std::size_t>(-1) || outLeft != 6) {
+        continue;
+      }
+      ++valid;
+      char16_t unit = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                            (static_cast<unsigned char>(out[1]) << 8));
+      ASSERT_EQ(Utf16FromGbk(std::string_view(in, 2)), std::u16string(1, unit)) << lead << "," << trail;
+      ASSERT_EQ(GbkFromUtf16(std::u16string(1, unit)), std::string(in, 2)) << lead << "," << trail;
+    }
+  }
+  iconv_close(cd);
+  EXPECT_GT(valid, 21000); // GBK has 21886 two-byte codes
+}
+
+} // namespace
+} // namespace quillore::codepage
