@@ -1,0 +1,43 @@
+// Where the recognition service is and which token it expects: built-in defaults, or a config file.
+#pragma once
+
+#include "util/text.h"
+
+#include <string>
+#include <vector>
+
+namespace quillore {
+
+// The local service, and the token every request body carries unless configured otherwise.
+inline constexpr char kDefaultServiceHost[] = "127.0.0.1:18443";
+inline constexpr char kDefaultServiceToken[] = "qwe.480.zx";
+
+struct ServiceConfig {
+  Text host = kDefaultServiceHost; // host[:port]
+  Text token = kDefaultServiceToken;
+};
+
+// The file is small by nature; anything larger is not ours.
+inline constexpr std::size_t kMaxConfigBytes = 64 * 1024;
+
+struct ConfigReading {
+  ServiceConfig config;
+  std::vector<std::string> problems; // one UTF-8 message per line that was ignored
+};
+
+// Reads "host = ..." and "token = ..." lines over the defaults. Blank lines and lines starting with
+// "#" are skipped; any other line, an unknown key or an unusable value is ignored and reported.
+ConfigReading ParseServiceConfig(const std::string& fileText);
+
+// $XDG_CONFIG_HOME/quillore/quillore.conf, or ~/.config/quillore/quillore.conf when the variable is
+// unset or empty. Empty when neither it nor HOME is set.
+std::string ServiceConfigPath();
+
+// The configuration in force: the file when it exists, otherwise the defaults. A file that exists but
+// cannot be read, or is too large, keeps the defaults and is reported.
+ConfigReading LoadServiceConfig();
+
+// "https://" + host + "/api/ocr".
+Text ServiceEndpoint(const ServiceConfig& config);
+
+} // namespace quillore
