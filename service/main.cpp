@@ -1,0 +1,99 @@
+// quillore-ocrd: the local text recognition service.
+#include "service/certificate.h"
+#include "service/options.h"
+#include "service/server.h"
+
+#include <leptonica/allheaders.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+namespace {
+
+std::mutex logMutex;
+
+void LogLine(std::string_view line) {
+  char stamp[32];
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  std::lock_guard lock(logMutex);
+  std::fprintf(stderr, "%s %.*s\n", stamp, static_cast<int>(line.size()), line.data());
+  std::fflush(stderr);
+}
+
+int Fail(const std::string& message, int code) {
+  std::fprintf(stderr, "quillore-ocrd: %s\n", message.c_str());
+  return code;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  using namespace quillore::service;
+  // The engine's OpenMP threads fight each other across workers and make recognition several times
+  // slower. The OpenMP runtime reads its limit only when the process starts, so start again with it.
+  if (std::getenv("OMP_THREAD_LIMIT") == nullptr) {
+    setenv("OMP_THREAD_LIMIT", "1", 1);
+    execv("/proc/self/exe", argv);
+    std::fprintf(stderr,
+                 "quillore-ocrd: could not restart with OMP_THREAD_LIMIT=1; recognition may be slow\n");
+  }
+
+  Options options;
+  std::string error;
+  if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    std::fprintf(stderr, "quillore-ocrd: %s\nTry 'quillore-ocrd --help'.\n", error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(Usage().c_str(), stdout);
+    return 0;
+  }
+
+  CertificatePair pair;
+  bool made = false;
+  const std::string directory = DefaultDataDirectory();
+  if (!LoadOrMakeCertificate(options.certificatePath, options.keyPath, directory, pair, made, error)) {
+    return Fail("cannot set up TLS: " + error, 1);
+  }
+  if (made) {
+    LogLine("made a self-signed certificate in " + directory);
+  }
+  options.config.certificatePem = std::move(pair.certificatePem);
+  options.config.keyPem = std::move(pair.keyPem);
+
+  // Every thread started from here on inherits the mask, so the signals reach only sigwait below.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  const std::string languages = options.languages;
+  std::unique_ptr<Server> server = Server::Start(
+      options.config,
+      [languages](std::string& engineError) { return MakeTesseractEngine(languages, engineError); }, &LogLine,
+      error);
+  if (!server) {
+    return Fail("cannot start: " + error, 1);
+  }
+  const bool v6 = options.config.address.find(':') != std::string::npos;
+  LogLine("listening on https://" + (v6 ? "[" + options.config.address + "]" : options.config.address) + ":" +
+          std::to_string(server->Port()) + " with " + std::to_string(options.config.workers) +
+          " worker(s), " + options.languages);
+
+  int received = 0;
+  sigwait(&stopSignals, &received);
+  LogLine(std::string("stopping on ") + (received == SIGTERM ? "SIGTERM" : "SIGINT"));
+  server->Stop();
+  LogLine("stopped");
+  return 0;
+}

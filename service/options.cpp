@@ -1,0 +1,202 @@
+#include "service/options.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+#include <thread>
+
+namespace quillore::service {
+namespace {
+
+bool ParseNumber(const std::string& text, std::int64_t& value) {
+  if (text.empty()) {
+    return false;
+  }
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool IsNumericAddress(const std::string& address) {
+  unsigned char buffer[sizeof(in6_addr)];
+  return inet_pton(AF_INET, address.c_str(), buffer) == 1 ||
+         inet_pton(AF_INET6, address.c_str(), buffer) == 1;
+}
+
+} // namespace
+
+int DefaultWorkers() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return static_cast<int>(std::clamp(cores == 0 ? 1u : cores, 1u, static_cast<unsigned>(kMaxDefaultWorkers)));
+}
+
+bool ParseSize(const std::string& text, std::int64_t& value) {
+  std::string digits = text;
+  std::int64_t unit = 1;
+  if (!digits.empty()) {
+    switch (digits.back()) {
+    case 'k':
+    case 'K':
+      unit = 1024;
+      break;
+    case 'm':
+    case 'M':
+      unit = 1024 * 1024;
+      break;
+    case 'g':
+    case 'G':
+      unit = 1024 * 1024 * 1024;
+      break;
+    default:
+      break;
+    }
+    if (unit != 1) {
+      digits.pop_back();
+    }
+  }
+  std::int64_t number = 0;
+  if (!ParseNumber(digits, number) || number < 0 || number > INT64_MAX / unit) {
+    return false;
+  }
+  value = number * unit;
+  return true;
+}
+
+bool ParseListen(const std::string& text, std::string& address, int& port, std::string& error) {
+  std::string host = text;
+  std::optional<std::string> portText;
+  if (!text.empty() && text.front() == '[') {
+    const std::size_t close = text.find(']');
+    if (close == std::string::npos || (close + 1 < text.size() && text[close + 1] != ':')) {
+      error = "--listen: expected [IPV6] or [IPV6]:PORT, got " + text;
+      return false;
+    }
+    host = text.substr(1, close - 1);
+    if (close + 1 < text.size()) {
+      portText = text.substr(close + 2);
+    }
+  } else if (std::count(text.begin(), text.end(), ':') == 1) {
+    const std::size_t colon = text.find(':');
+    host = text.substr(0, colon);
+    portText = text.substr(colon + 1);
+  } // more than one colon: a bare IPv6 address
+  if (host.empty() || host == "localhost") {
+    host = "127.0.0.1";
+  }
+  if (!IsNumericAddress(host)) {
+    error = "--listen: not a numeric IP address: " + host;
+    return false;
+  }
+  if (portText) {
+    std::int64_t number = 0;
+    if (!ParseNumber(*portText, number) || number < 0 || number > 65535) {
+      error = "--listen: not a port number: " + *portText;
+      return false;
+    }
+    port = static_cast<int>(number);
+  }
+  address = host;
+  return true;
+}
+
+bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
+  options.config.workers = DefaultWorkers();
+  bool tokensGiven = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool hasValue = false;
+    const std::size_t equals = name.find('=');
+    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name = name.substr(0, equals);
+      hasValue = true;
+    }
+    if (name == "--help" || name == "-h") {
+      options.help = true;
+      continue;
+    }
+    const bool known = name == "--listen" || name == "--cert" || name == "--key" || name == "--lang" ||
+                       name == "--workers" || name == "--token" || name == "--max-body" ||
+                       name == "--max-pixels";
+    if (!known) {
+      error = "unknown option: " + name;
+      return false;
+    }
+    if (!hasValue) {
+      if (i + 1 >= args.size()) {
+        error = name + " needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    if (name == "--listen") {
+      if (!ParseListen(value, options.config.address, options.config.port, error)) {
+        return false;
+      }
+    } else if (name == "--cert") {
+      options.certificatePath = value;
+    } else if (name == "--key") {
+      options.keyPath = value;
+    } else if (name == "--lang") {
+      if (value.empty() ||
+          value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_+-") !=
+              std::string::npos) {
+        error = "--lang: expected Tesseract language names joined by '+', such as chi_sim+eng";
+        return false;
+      }
+      options.languages = value;
+    } else if (name == "--workers") {
+      std::int64_t number = 0;
+      if (!ParseNumber(value, number) || number < 1 || number > kMaxWorkers) {
+        error = "--workers: expected a number from 1 to " + std::to_string(kMaxWorkers);
+        return false;
+      }
+      options.config.workers = static_cast<int>(number);
+    } else if (name == "--token") {
+      if (value.empty()) {
+        error = "--token: a token cannot be empty";
+        return false;
+      }
+      if (!tokensGiven) {
+        options.config.tokens.clear();
+        tokensGiven = true;
+      }
+      options.config.tokens.push_back(value);
+    } else if (name == "--max-body") {
+      if (!ParseSize(value, options.config.maxBody) || options.config.maxBody < 1) {
+        error = "--max-body: expected a positive size in bytes (K, M and G allowed)";
+        return false;
+      }
+    } else if (name == "--max-pixels") {
+      if (!ParseNumber(value, options.config.maxPixels) || options.config.maxPixels < 1) {
+        error = "--max-pixels: expected a positive number";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+std::string Usage() {
+  return "Usage: quillore-ocrd [OPTION]...\n"
+         "The local text recognition service of Quillore: answers POST /api/ocr over HTTPS.\n"
+         "\n"
+         "  --listen ADDR:PORT  where to listen (default 127.0.0.1:18443; [::1]:PORT for IPv6)\n"
+         "  --cert FILE         PEM certificate; with --key. Default: a self-signed pair made on\n"
+         "                      first start and kept under $XDG_DATA_HOME/quillore/\n"
+         "  --key FILE          PEM private key of the certificate\n"
+         "  --lang LANGS        Tesseract languages (default chi_sim+eng)\n"
+         "  --workers N         recognition workers, each with its own engine (default: one per core)\n"
+         "  --token TOKEN       an accepted access token; repeat for several (default qwe.480.zx)\n"
+         "  --max-body SIZE     largest request body, K/M/G allowed (default 32M)\n"
+         "  --max-pixels N      largest picture in pixels (default 40000000)\n"
+         "  --help              show this help\n"
+         "\n"
+         "GET /healthz answers {\"status\": \"ok\", ...}. SIGTERM or SIGINT stops the service cleanly.\n"
+         "One log line per request goes to standard error: method, path, status, bytes in, bytes\n"
+         "out, milliseconds.\n";
+}
+
+} // namespace quillore::service

@@ -1,0 +1,217 @@
+#include "service/picture.h"
+
+#include <leptonica/allheaders.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace quillore::service {
+namespace {
+
+// GIF: the logical screen, then every image descriptor, whose sizes the decoder allocates as given.
+PictureError CheckGifFrames(std::string_view b, std::int64_t maxPixels) {
+  const auto u8 = [&](std::size_t i) { return static_cast<unsigned char>(b[i]); };
+  const auto u16 = [&](std::size_t i) { return u8(i) | (u8(i + 1) << 8); };
+  if (b.size() < 13) {
+    return PictureError::Undecodable;
+  }
+  if (static_cast<std::int64_t>(u16(6)) * u16(8) > maxPixels) {
+    return PictureError::TooManyPixels;
+  }
+  std::size_t pos = 13;
+  if (u8(10) & 0x80) {
+    pos += 3u << ((u8(10) & 7) + 1);
+  }
+  const auto skipSubBlocks = [&]() {
+    while (pos < b.size()) {
+      const std::size_t length = u8(pos);
+      pos += 1 + length;
+      if (length == 0) {
+        return true;
+      }
+    }
+    return false;
+  };
+  while (pos < b.size()) {
+    const unsigned char kind = u8(pos);
+    if (kind == 0x3B) {
+      return PictureError::None;
+    }
+    if (kind == 0x21) {
+      pos += 2;
+      if (!skipSubBlocks()) {
+        return PictureError::Undecodable;
+      }
+    } else if (kind == 0x2C) {
+      if (pos + 10 > b.size()) {
+        return PictureError::Undecodable;
+      }
+      if (static_cast<std::int64_t>(u16(pos + 5)) * u16(pos + 7) > maxPixels) {
+        return PictureError::TooManyPixels;
+      }
+      const unsigned char flags = u8(pos + 9);
+      pos += 10;
+      if (flags & 0x80) {
+        pos += 3u << ((flags & 7) + 1);
+      }
+      pos += 1; // LZW minimum code size
+      if (!skipSubBlocks()) {
+        return PictureError::Undecodable;
+      }
+    } else {
+      return PictureError::Undecodable;
+    }
+  }
+  return PictureError::None; // a missing trailer is tolerated, as decoders do
+}
+
+bool Supported(l_int32 format) {
+  return format == IFF_PNG || format == IFF_JFIF_JPEG || format == IFF_BMP || format == IFF_GIF ||
+         format == IFF_WEBP || L_FORMAT_IS_TIFF(format);
+}
+
+} // namespace
+
+void PixDeleter::operator()(Pix* pix) const noexcept {
+  pixDestroy(&pix);
+}
+
+const char* PictureErrorMessage(PictureError error) noexcept {
+  switch (error) {
+  case PictureError::None:
+    return "";
+  case PictureError::Empty:
+    return "the picture is empty";
+  case PictureError::UnknownFormat:
+    return "the picture is not PNG, JPEG, BMP, GIF, TIFF or WebP";
+  case PictureError::Undecodable:
+    return "the picture cannot be decoded";
+  case PictureError::TooManyPixels:
+    return "the picture has more pixels than allowed";
+  }
+  return "";
+}
+
+PictureError CheckPicture(std::string_view bytes, std::int64_t maxPixels, PictureSize* size) {
+  if (bytes.empty()) {
+    return PictureError::Empty;
+  }
+  const auto* data = reinterpret_cast<const l_uint8*>(bytes.data());
+  l_int32 format = IFF_UNKNOWN;
+  // The format sniffer reads up to 12 bytes.
+  if (bytes.size() < 12 || findFileFormatBuffer(data, &format) != 0 || !Supported(format)) {
+    return PictureError::UnknownFormat;
+  }
+  if (format == IFF_GIF) {
+    // Leptonica decodes a whole GIF to read its header; look at the descriptors ourselves first.
+    const PictureError frames = CheckGifFrames(bytes, maxPixels);
+    if (frames != PictureError::None) {
+      return frames;
+    }
+  }
+  l_int32 w = 0, h = 0, bps = 0, spp = 0, iscmap = 0;
+  if (pixReadHeaderMem(data, bytes.size(), &format, &w, &h, &bps, &spp, &iscmap) != 0 || w <= 0 || h <= 0) {
+    return PictureError::Undecodable;
+  }
+  if (static_cast<std::int64_t>(w) * h > maxPixels) {
+    return PictureError::TooManyPixels;
+  }
+  if (size != nullptr) {
+    *size = {w, h};
+  }
+  return PictureError::None;
+}
+
+PictureError DecodePicture(std::string_view bytes, std::int64_t maxPixels, PixPtr& out) {
+  out.reset();
+  const PictureError checked = CheckPicture(bytes, maxPixels);
+  if (checked != PictureError::None) {
+    return checked;
+  }
+  PixPtr pix(pixReadMem(reinterpret_cast<const l_uint8*>(bytes.data()), bytes.size()));
+  if (!pix) {
+    return PictureError::Undecodable;
+  }
+  const std::int64_t w = pixGetWidth(pix.get());
+  const std::int64_t h = pixGetHeight(pix.get());
+  if (w <= 0 || h <= 0) {
+    return PictureError::Undecodable;
+  }
+  if (w * h > maxPixels) {
+    return PictureError::TooManyPixels;
+  }
+  out = std::move(pix);
+  return PictureError::None;
+}
+
+int EstimateTextHeight(Pix* grey) {
+  PixPtr binary(pixThresholdToBinary(grey, 128));
+  if (!binary) {
+    return 0;
+  }
+  BOXA* boxes = pixConnCompBB(binary.get(), 8);
+  if (boxes == nullptr) {
+    return 0;
+  }
+  const int pictureHeight = pixGetHeight(grey);
+  std::vector<int> heights;
+  const int count = boxaGetCount(boxes);
+  heights.reserve(count);
+  for (int i = 0; i < count; ++i) {
+    l_int32 x = 0, y = 0, w = 0, h = 0;
+    boxaGetBoxGeometry(boxes, i, &x, &y, &w, &h);
+    // Specks and page-sized shapes (frames, rules, photos) say nothing about the text size.
+    if (h >= 3 && h < pictureHeight * 0.8 && w < h * 8) {
+      heights.push_back(h);
+    }
+  }
+  boxaDestroy(&boxes);
+  if (heights.size() < 3) {
+    return 0;
+  }
+  // The tall end of the marks: letters with ascenders and whole Chinese characters rather than dots
+  // and strokes.
+  const std::size_t k = heights.size() * 3 / 4;
+  std::nth_element(heights.begin(), heights.begin() + k, heights.end());
+  return heights[k];
+}
+
+PreparedPicture PreparePicture(Pix* decoded, const Preparation& preparation) {
+  PreparedPicture prepared;
+  PixPtr flat;
+  if (pixGetDepth(decoded) == 32 && pixGetSpp(decoded) == 4) {
+    flat.reset(pixAlphaBlendUniform(decoded, 0xFFFFFF00)); // transparent parts become white
+  }
+  PixPtr grey(pixConvertTo8(flat ? flat.get() : decoded, 0));
+  if (!grey) {
+    grey.reset(pixClone(decoded));
+  }
+  if (preparation.invertDark) {
+    l_float32 mean = 255;
+    if (pixGetAverageMasked(grey.get(), nullptr, 0, 0, 2, L_MEAN_ABSVAL, &mean) == 0 && mean < 128) {
+      pixInvert(grey.get(), grey.get());
+      prepared.inverted = true;
+    }
+  }
+  if (preparation.upscale) {
+    const int height = EstimateTextHeight(grey.get());
+    if (height > 0 && height < kSmallTextHeight) {
+      double scale = std::min(kMaxUpscale, static_cast<double>(kTargetTextHeight) / height);
+      const double pixels = static_cast<double>(pixGetWidth(grey.get())) * pixGetHeight(grey.get());
+      scale = std::min(scale, std::sqrt(kMaxPreparedPixels / pixels));
+      if (scale > 1.1) {
+        PixPtr scaled(
+            pixScaleGrayLI(grey.get(), static_cast<l_float32>(scale), static_cast<l_float32>(scale)));
+        if (scaled) {
+          grey = std::move(scaled);
+          prepared.scale = scale;
+        }
+      }
+    }
+  }
+  prepared.pix = std::move(grey);
+  return prepared;
+}
+
+} // namespace quillore::service
