@@ -1,0 +1,37 @@
+// The one decoded picture type every decoder produces, and the size cap every decoder honours.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quillore::imaging {
+
+// A decoded picture may take at most this many bytes of RGBA pixels; anything larger is refused
+// like an undecodable picture, before any pixel memory is taken.
+inline constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{256} << 20;
+
+// Rows top to bottom, four bytes a pixel in the order R, G, B, A, alpha not premultiplied, no
+// padding between rows. An empty image (0 x 0, no pixels) stands for "no picture".
+struct RgbaImage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;
+
+  bool Empty() const noexcept { return width <= 0 || height <= 0; }
+  std::size_t Stride() const noexcept { return static_cast<std::size_t>(width) * 4; }
+  std::uint8_t* Row(int y) noexcept { return pixels.data() + Stride() * static_cast<std::size_t>(y); }
+  const std::uint8_t* Row(int y) const noexcept {
+    return pixels.data() + Stride() * static_cast<std::size_t>(y);
+  }
+};
+
+// True when a picture of this size may be decoded: both sides at least 1 and the RGBA pixels within
+// kMaxDecodedBytes. Computed without overflow for any 64-bit sides.
+bool DecodedSizeAllowed(std::uint64_t width, std::uint64_t height) noexcept;
+
+// Sizes `image` for width x height pixels, all zero (transparent black). Returns false, leaving the
+// image empty, when the size is not allowed or the memory cannot be had.
+bool AllocateRgba(RgbaImage& image, std::uint64_t width, std::uint64_t height) noexcept;
+
+} // namespace quillore::imaging
