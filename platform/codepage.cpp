@@ -1,8 +1,9 @@
 #include "platform/codepage.h"
 
+#include <iconv.h>
+
 #include <cerrno>
 #include <cstring>
-#include <iconv.h>
 #include <map>
 #include <memory>
 #include <utility>
@@ -47,7 +48,9 @@ IconvCache& Cache() {
 // How many input bytes to skip at a place iconv could not convert: one character of the input.
 using SkipFunction = std::size_t (*)(const unsigned char* at, std::size_t left);
 
-std::size_t SkipByte(const unsigned char*, std::size_t) { return 1; }
+std::size_t SkipByte(const unsigned char*, std::size_t) {
+  return 1;
+}
 
 std::size_t SkipUtf16Unit(const unsigned char* at, std::size_t left) {
   if (left < 2) {
@@ -96,8 +99,8 @@ bool Convert(std::string_view input, const std::string& to, const std::string& f
   while (true) {
     char* out = output.data() + used;
     std::size_t outLeft = output.size() - used;
-    std::size_t result = inLeft == 0 ? iconv(cd, nullptr, nullptr, &out, &outLeft)
-                                     : iconv(cd, &in, &inLeft, &out, &outLeft);
+    std::size_t result =
+        inLeft == 0 ? iconv(cd, nullptr, nullptr, &out, &outLeft) : iconv(cd, &in, &inLeft, &out, &outLeft);
     used = output.size() - outLeft;
     if (result != static_cast<std::size_t>(-1)) {
       if (inLeft == 0) {
@@ -174,7 +177,11 @@ std::string GbkFromUtf8(std::string_view utf8) {
 bool GbkFromCharset(std::string_view bytes, const std::string& charset, std::string& gbk) {
   bool utf16 = charset.rfind("UTF-16", 0) == 0 || charset.rfind("UCS-2", 0) == 0;
   bool utf8 = charset == "UTF-8";
-  return Convert(bytes, kGbk, charset, utf16 ? SkipUtf16Unit : utf8 ? SkipUtf8Char : SkipByte, kQuestion, gbk);
+  return Convert(bytes, kGbk, charset,
+                 utf16  ? SkipUtf16Unit
+                 : utf8 ? SkipUtf8Char
+                        : SkipByte,
+                 kQuestion, gbk);
 }
 
 } // namespace quillore::codepage

@@ -12,7 +12,9 @@ std::function<void()>& Hook() {
 thread_local long processed = 0;
 } // namespace
 
-void SetPendingEventsHook(std::function<void()> hook) { Hook() = std::move(hook); }
+void SetPendingEventsHook(std::function<void()> hook) {
+  Hook() = std::move(hook);
+}
 
 void ProcessPendingEvents() {
   ++processed;
@@ -22,6 +24,8 @@ void ProcessPendingEvents() {
   }
 }
 
-long PendingEventsCount() { return processed; }
+long PendingEventsCount() {
+  return processed;
+}
 
 } // namespace quillore

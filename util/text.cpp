@@ -10,7 +10,9 @@ namespace {
 
 constexpr char kFullWidthSpace[] = "\xA1\xA1";
 
-unsigned char Lower(unsigned char c) noexcept { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+unsigned char Lower(unsigned char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
 
 bool MatchesAt(std::string_view text, std::size_t at, std::string_view search, bool ignoreCase) noexcept {
   if (at + search.size() > text.size()) {
@@ -78,8 +80,8 @@ std::size_t BoundaryAtOrAfter(std::string_view text, std::size_t start) noexcept
 
 std::string_view View(const Text& text) noexcept {
   const void* zero = std::memchr(text.data(), 0, text.size());
-  return {text.data(), zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - text.data())
-                            : text.size()};
+  return {text.data(),
+          zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - text.data()) : text.size()};
 }
 
 Text TextFromBytes(const Bytes& bytes) {

@@ -8,7 +8,7 @@
 
 namespace quillore {
 
-using Text = std::string;                 // GBK bytes, ends at its first zero byte
+using Text = std::string; // GBK bytes, ends at its first zero byte
 using Bytes = std::vector<std::uint8_t>;
 using TextList = std::vector<Text>;
 
@@ -21,7 +21,9 @@ Text TextFromBytes(const Bytes& bytes);
 Bytes BytesFromText(const Text& text);
 
 // True for a byte that starts a two-byte GBK character.
-constexpr bool IsLeadByte(unsigned char byte) noexcept { return byte >= 0x80; }
+constexpr bool IsLeadByte(unsigned char byte) noexcept {
+  return byte >= 0x80;
+}
 
 // Positions count bytes from 1; -1 means not found. Searches step over two-byte characters whole,
 // so a match never starts on a second byte. ignoreCase folds ASCII letters only.
