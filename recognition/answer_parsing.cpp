@@ -1,0 +1,97 @@
+#include "recognition/answer_parsing.h"
+
+#include "http/text_helpers.h"
+#include "recognition/program_values.h"
+#include "recognition/recognition_request.h"
+
+#include <algorithm>
+
+namespace quillore {
+
+namespace {
+
+// Markers of the answer's shape: ": " after each key, ", " between elements,
+// "position" before "text", and "text" the last member.
+constexpr char kTextStart[] = "\"text\": [\"";
+constexpr char kTextEnd[] = "\"]}";
+constexpr char kItemSeparator[] = "\", \"";
+constexpr char kLineBreak[] = "\r\n";
+constexpr char kPositionStart[] = "\"position\": [[";
+constexpr char kPositionEnd[] = "]], \"";
+constexpr char kGroupSeparator[] = "], [";
+constexpr char kNumberSeparator[] = ", ";
+
+int ClampCoordinate(int value) {
+  return std::clamp(value, -kMaxCoordinate, kMaxCoordinate);
+}
+
+} // namespace
+
+AnswerCut CutAnswer(const Text& answer) {
+  AnswerCut cut;
+  cut.items = Split(TextBetween(answer, kTextStart, kTextEnd), kItemSeparator);
+  for (const Text& item : cut.items) {
+    // Leading empty items vanish; an empty item after a non-empty one is an
+    // empty line.
+    if (View(cut.text).empty()) {
+      cut.text = item;
+    } else {
+      cut.text += kLineBreak;
+      cut.text += item;
+    }
+  }
+  for (const Text& group : Split(TextBetween(answer, kPositionStart, kPositionEnd), kGroupSeparator)) {
+    std::vector<int>& numbers = cut.groups.emplace_back();
+    for (const Text& number : Split(group, kNumberSeparator)) {
+      numbers.push_back(IntegerValue(number));
+    }
+  }
+  return cut;
+}
+
+int BoxFontSize(int y1, int y4) {
+  // In 64 bits: y4 - y1 of two extreme ints does not fit in an int.
+  const long long size = (static_cast<long long>(y4) - y1) / 2;
+  return static_cast<int>(std::clamp<long long>(size, -kMaxFontPoints, kMaxFontPoints));
+}
+
+void ShowAnswer(const Bytes& picture, const AnswerCut& cut, DrawTarget& panel, TextTarget& editBox) {
+  panel.SetPicture(picture);
+  panel.Refresh();
+  panel.SetPenColor(kBoxPenColor);
+  panel.SetPenWidth(kBoxPenWidth);
+  for (std::size_t j = 0; j < cut.groups.size(); ++j) {
+    const std::vector<int>& numbers = cut.groups[j];
+    if (numbers.size() < kBoxNumbers) {
+      continue;
+    }
+    const int x1 = ClampCoordinate(numbers[0]);
+    const int y1 = ClampCoordinate(numbers[1]);
+    const int x2 = ClampCoordinate(numbers[2]);
+    const int y2 = ClampCoordinate(numbers[3]);
+    const int x3 = ClampCoordinate(numbers[4]);
+    const int y3 = ClampCoordinate(numbers[5]);
+    const int x4 = ClampCoordinate(numbers[6]);
+    const int y4 = ClampCoordinate(numbers[7]);
+    panel.DrawLine(x1, y1, x2, y2);
+    panel.DrawLine(x1, y1, x4, y4);
+    panel.DrawLine(x2, y2, x3, y3);
+    panel.DrawLine(x4, y4, x3, y3);
+    panel.SetFontSize(BoxFontSize(y1, y4));
+    panel.SetTextColor(kBoxTextColor);
+    panel.SetTextBackColor(kBoxTextBackColor);
+    if (j < cut.items.size()) {
+      panel.WriteText(x4, y1, cut.items[j]);
+    }
+  }
+  panel.Refresh();
+  editBox.SetContent(cut.text);
+}
+
+void RecognizePicture(DrawTarget& panel, TextTarget& editBox) {
+  const Bytes picture = CurrentPicture;
+  const Text answer = RequestRecognition(picture);
+  ShowAnswer(picture, CutAnswer(answer), panel, editBox);
+}
+
+} // namespace quillore

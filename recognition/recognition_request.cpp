@@ -1,0 +1,39 @@
+#include "recognition/recognition_request.h"
+
+#include "http/web_request.h"
+#include "recognition/base64.h"
+#include "recognition/escape_decoding.h"
+#include "recognition/program_values.h"
+
+namespace quillore {
+
+namespace {
+constexpr int kMethodPost = 1;
+} // namespace
+
+Text BodyTemplate(const Text& token) {
+  return "{\"token\":\"" + token + "\",\"upfile_b64\":\"" + kPicturePlaceholder + "\"}";
+}
+
+Text RequestRecognition(const Bytes& picture, Text& statusText) {
+  const Text encoded = EncodeBase64(picture);
+  const Text body = Replace(BodyTemplate(ServiceToken), kPicturePlaceholder, encoded);
+  WebRequestArgs args;
+  args.url = ServiceUrl;
+  args.method = kMethodPost;
+  args.bodyText = body;
+  args.extraHeaders = kRecognitionHeader;
+  const Text answer = WebRequest(args);
+  statusText = args.statusText;
+  // Set only now: a recognition nested inside WebRequest has finished with AnswerText by then.
+  AnswerText = answer;
+  AnswerText = DecodeEscapes(AnswerText);
+  return AnswerText;
+}
+
+Text RequestRecognition(const Bytes& picture) {
+  Text dropped;
+  return RequestRecognition(picture, dropped);
+}
+
+} // namespace quillore

@@ -1,0 +1,24 @@
+// Sending one picture to the recognition service and getting its decoded
+// answer.
+#pragma once
+
+#include "util/text.h"
+
+namespace quillore {
+
+// The request body; the placeholder stands once and is replaced by the
+// picture's Base64.
+Text BodyTemplate(const Text& token);
+inline constexpr char kPicturePlaceholder[] = "&&upfile_b64&&";
+// The one header line every recognition request carries.
+inline constexpr char kRecognitionHeader[] = "Content-Type: application/json;charset=utf-8";
+
+// Posts the picture to ServiceUrl with the token in ServiceToken, keeps the
+// answer in AnswerText, decodes its escapes and returns a copy. Empty on any
+// failure; `statusText` receives the status line of the answer or the numbered
+// failure message.
+Text RequestRecognition(const Bytes& picture, Text& statusText);
+// The same, dropping the status.
+Text RequestRecognition(const Bytes& picture);
+
+} // namespace quillore
