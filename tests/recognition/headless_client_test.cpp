@@ -1,0 +1,195 @@
+#include "recognition/headless_client.h"
+#include "recognition/program_values.h"
+#include "tests/support/https_server.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+
+namespace quillore {
+namespace {
+
+using test::LocalHttpsServer;
+using test::ReceivedRequest;
+using test::Reply;
+
+struct CliRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// A temporary configuration folder pointing the client at a local server, and picture files.
+class HeadlessClient : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() / ("quillore-cli-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_ / "quillore");
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
+      oldConfigHome_ = old;
+    }
+    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+    server_.Route("/api/ocr", [this](const ReceivedRequest&) { return reply_; });
+    ASSERT_TRUE(server_.Start()) << server_.Error();
+    Configure(server_.Port(), "qwe.480.zx");
+  }
+  void TearDown() override {
+    if (oldConfigHome_) {
+      setenv("XDG_CONFIG_HOME", oldConfigHome_->c_str(), 1);
+    } else {
+      unsetenv("XDG_CONFIG_HOME");
+    }
+    std::filesystem::remove_all(dir_);
+    ResetProgramValues();
+  }
+  void Configure(int port, const std::string& token) {
+    std::ofstream(dir_ / "quillore" / "quillore.conf")
+        << "host = 127.0.0.1:" << port << "\ntoken = " << token << "\n";
+  }
+  std::string Picture(const std::string& name, const std::string& bytes = "\x89PNG\r\n\x1a\n....") {
+    const auto path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
+  CliRun Cli(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunHeadlessClient(args, out, err);
+    return {status, out.str(), err.str()};
+  }
+
+  std::filesystem::path dir_;
+  std::optional<std::string> oldConfigHome_;
+  LocalHttpsServer server_;
+  Reply reply_ = Reply::Text(200,
+                             R"({"position": [[1, 2, 3, 2, 3, 4, 1, 4], [5, 6, 7]], "count": 2, )"
+                             R"("text": ["Hello \u4e16\u754c", "second"]})",
+                             "application/json");
+};
+
+TEST_F(HeadlessClient, PrintsTheRecognisedTextAsUtf8Lines) {
+  const CliRun run = Cli({Picture("a.png")});
+  EXPECT_EQ(run.status, kExitRecognised) << run.err;
+  EXPECT_EQ(run.out, "Hello 世界\nsecond\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 1);
+}
+
+TEST_F(HeadlessClient, JsonGivesOneLinePerFileWithLinesAndBoxes) {
+  const CliRun run = Cli({"--json", Picture("a.png"), Picture("b.png")});
+  EXPECT_EQ(run.status, kExitRecognised) << run.err;
+  std::istringstream lines(run.out);
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    const nlohmann::json object = nlohmann::json::parse(line);
+    EXPECT_EQ(object["file"], (dir_ / (count == 1 ? "a.png" : "b.png")).string());
+    ASSERT_EQ(object["lines"].size(), 2u);
+    EXPECT_EQ(object["lines"][0]["text"], "Hello 世界");
+    EXPECT_EQ(object["lines"][0]["box"], nlohmann::json({1, 2, 3, 2, 3, 4, 1, 4}));
+    EXPECT_EQ(object["lines"][1]["text"], "second");
+    EXPECT_TRUE(object["lines"][1]["box"].is_null()) << "a group of three numbers is no box";
+  }
+  EXPECT_EQ(count, 2);
+}
+
+TEST_F(HeadlessClient, JsonMarksABoxWithoutTextAndKeepsOddFileNamesValid) {
+  reply_ = Reply::Text(200, R"({"position": [[1, 2, 3, 4, 5, 6, 7, 8]], "count": 1, "text": []})");
+  const CliRun run = Cli({"--json", Picture("odd\xFF.png")});
+  EXPECT_EQ(run.status, kExitRecognised) << run.err;
+  const nlohmann::json object = nlohmann::json::parse(run.out);
+  EXPECT_EQ(object["file"].get<std::string>().find("odd"), dir_.string().size() + 1);
+  ASSERT_EQ(object["lines"].size(), 1u);
+  EXPECT_TRUE(object["lines"][0]["text"].is_null());
+  EXPECT_EQ(object["lines"][0]["box"].size(), 8u);
+}
+
+TEST_F(HeadlessClient, UsesTheConfiguredToken) {
+  Configure(server_.Port(), "my.token");
+  Cli({Picture("a.png", "A")});
+  EXPECT_EQ(server_.LastRequest("/api/ocr").body, R"({"token":"my.token","upfile_b64":"QQ=="})");
+}
+
+TEST_F(HeadlessClient, AnUnreadableFileExitsTwoAndTheOthersAreStillDone) {
+  const CliRun run = Cli({(dir_ / "missing.png").string(), Picture("a.png")});
+  EXPECT_EQ(run.status, kExitUnreadableFile);
+  EXPECT_NE(run.err.find("missing.png"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "Hello 世界\nsecond\n");
+}
+
+TEST_F(HeadlessClient, AnEmptyFileCannotBeRead) {
+  const CliRun run = Cli({Picture("empty.png", "")});
+  EXPECT_EQ(run.status, kExitUnreadableFile);
+  EXPECT_NE(run.err.find("empty"), std::string::npos) << run.err;
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 0) << "nothing is sent for it";
+}
+
+TEST_F(HeadlessClient, AServiceThatIsDownExitsOneWithTheNumberedMessage) {
+  const std::string picture = Picture("a.png");
+  server_.Stop();
+  const CliRun run = Cli({picture});
+  EXPECT_EQ(run.status, kExitRequestFailed);
+  EXPECT_EQ(run.out, "");
+  // "quillore-cli: <file>: 7xx ..."
+  const auto at = run.err.find(picture + ": 7");
+  EXPECT_NE(at, std::string::npos) << run.err;
+}
+
+TEST_F(HeadlessClient, ARefusalOfTheServiceExitsOneWithItsStatusAndError) {
+  reply_ = Reply::Text(401, R"({"error": "wrong token"})", "application/json");
+  const CliRun run = Cli({Picture("a.png")});
+  EXPECT_EQ(run.status, kExitRequestFailed);
+  EXPECT_NE(run.err.find("401"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("wrong token"), std::string::npos) << run.err;
+}
+
+TEST_F(HeadlessClient, ABrokenConfigLineIsWarnedAbout) {
+  std::ofstream(dir_ / "quillore" / "quillore.conf", std::ios::app) << "colour = red\n";
+  const CliRun run = Cli({Picture("a.png")});
+  EXPECT_EQ(run.status, kExitRecognised);
+  EXPECT_NE(run.err.find("warning"), std::string::npos) << run.err;
+}
+
+TEST_F(HeadlessClient, Usage) {
+  struct {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{"--help"}, kExitRecognised},       // help asked for: on stdout, success
+      {{}, kExitUsage},                    // no picture
+      {{"--json"}, kExitUsage},            // options but no picture
+      {{"--colour", "a.png"}, kExitUsage}, // an unknown option
+  };
+  for (const auto& c : cases) {
+    const CliRun run = Cli(c.args);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_NE((run.out + run.err).find("Usage: quillore-cli"), std::string::npos);
+  }
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 0);
+}
+
+TEST_F(HeadlessClient, AFileNamedLikeAnOptionAfterDoubleDash) {
+  Picture("-x.png");
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  const CliRun run = Cli({"--", "-x.png"});
+  std::filesystem::current_path(before);
+  EXPECT_EQ(run.status, kExitRecognised) << run.err;
+}
+
+TEST(HeadlessClientText, PlainTextTurnsCrLfIntoLf) {
+  AnswerCut cut;
+  cut.text = "a\r\n\r\nb\rc";
+  EXPECT_EQ(PlainText(cut), "a\n\nb\rc");
+}
+
+} // namespace
+} // namespace quillore
