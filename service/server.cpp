@@ -26,6 +26,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kOcrPath = "/api/ocr";
 constexpr std::string_view kHealthPath = "/healthz";
+// A body over the limit is read and thrown away up to this many times the limit, then cut off.
+constexpr std::int64_t kMaxDiscardFactor = 2;
+// On stop, requests already taken get this long to be answered before connections are closed.
+constexpr auto kStopGrace = std::chrono::seconds(10);
 // Paths are logged up to this length, so a client cannot flood the log through its URL.
 constexpr std::size_t kLoggedPathLimit = 200;
 
@@ -37,6 +41,7 @@ struct RequestState {
   std::string body;
   std::uint64_t received = 0;
   bool isOcr = false;
+  bool tooLarge = false;
   int status = 0;
   std::size_t sent = 0;
 };
@@ -124,6 +129,7 @@ void OnCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminat
                 ending);
   static_cast<Server*>(cls)->Log(line);
   delete state;
+  static_cast<Server*>(cls)->RequestEnded();
 }
 
 std::int64_t ContentLength(MHD_Connection* connection) {
@@ -144,6 +150,7 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   auto* state = static_cast<RequestState*>(*context);
   if (state == nullptr) {
     state = new RequestState;
+    server->RequestStarted();
     state->method = method;
     state->path = url;
     state->isOcr = state->path == kOcrPath;
@@ -165,14 +172,19 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
     state->received += *uploadSize;
     const bool collecting = state->isOcr && state->method == "POST";
     if (collecting && static_cast<std::int64_t>(state->received) > config.maxBody) {
-      // A body without a length, or longer than it said: stop reading it and refuse.
-      *uploadSize = 0;
-      return Send(connection, *state, Error(413, "the body is larger than the limit"));
+      // A body without a length, or longer than it said. The reply can only go out once the body
+      // has been read, so the rest is thrown away as it comes, up to kMaxDiscardFactor times the
+      // limit; a client that keeps sending beyond that is cut off.
+      std::string().swap(state->body);
+      state->tooLarge = true;
+      if (static_cast<std::int64_t>(state->received) / kMaxDiscardFactor > config.maxBody) {
+        return MHD_NO;
+      }
     }
     if (Clock::now() - state->start > std::chrono::seconds(config.bodyDeadlineSeconds)) {
       return MHD_NO; // a client this slow ties up a connection; drop it
     }
-    if (collecting) {
+    if (collecting && !state->tooLarge) {
       state->body.append(upload, *uploadSize);
     }
     *uploadSize = 0;
@@ -180,7 +192,10 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   }
 
   if (state->status != 0) {
-    return MHD_YES; // already answered (the body was too large)
+    return MHD_YES; // already answered (the announced length was too large)
+  }
+  if (state->tooLarge) {
+    return Send(connection, *state, Error(413, "the body is larger than the limit"));
   }
   if (state->isOcr) {
     if (state->method != "POST") {
@@ -275,11 +290,29 @@ void Server::Stop() {
   }
   const MHD_socket listening = MHD_quiesce_daemon(daemon_);
   pool_.Stop();
+  {
+    // Closing the connections now could cut off replies that are ready but not yet sent.
+    std::unique_lock lock(requestsMutex_);
+    requestsDone_.wait_for(lock, kStopGrace, [this] { return requests_ == 0; });
+  }
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
   if (listening != MHD_INVALID_SOCKET) {
     close(listening);
   }
+}
+
+void Server::RequestStarted() {
+  std::lock_guard lock(requestsMutex_);
+  ++requests_;
+}
+
+void Server::RequestEnded() {
+  {
+    std::lock_guard lock(requestsMutex_);
+    --requests_;
+  }
+  requestsDone_.notify_all();
 }
 
 bool Server::TokenAccepted(std::string_view token) const {

@@ -4,9 +4,11 @@
 #include "service/picture.h"
 #include "service/worker_pool.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +76,9 @@ public:
 
   const ServiceConfig& Config() const { return config_; }
   void Log(std::string_view line) const;
+  // Counts requests between their first byte and the end of their reply, so Stop can wait for them.
+  void RequestStarted();
+  void RequestEnded();
 
 private:
   Server(const ServiceConfig& config, LogSink log);
@@ -83,6 +88,9 @@ private:
   LogSink log_;
   WorkerPool pool_;
   MHD_Daemon* daemon_ = nullptr;
+  std::mutex requestsMutex_;
+  std::condition_variable requestsDone_;
+  int requests_ = 0;
   int port_ = 0;
 };
 

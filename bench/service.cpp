@@ -1,0 +1,250 @@
+// The recognition service against the tesseract command on the same rendered pictures: latency per
+// picture, throughput with one worker and with all, and character error rate.
+#include "https_client.h"
+#include "picture_maker.h"
+#include "service/certificate.h"
+#include "service/line_text.h"
+#include "service/options.h"
+#include "service/server.h"
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+using namespace quillore::service;
+using namespace quillore::service::testing;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kLanguages = "chi_sim+eng";
+
+const std::vector<RenderedPicture>& Set() {
+  static const std::vector<RenderedPicture> set = RenderedSet();
+  return set;
+}
+
+// The set written to files once, for the command.
+const std::vector<std::string>& SetFiles() {
+  static const std::vector<std::string> files = [] {
+    char folder[] = "/tmp/quillore-bench-XXXXXX";
+    const char* made = mkdtemp(folder);
+    std::vector<std::string> paths;
+    for (const RenderedPicture& picture : Set()) {
+      const std::string path = std::string(made ? made : ".") + "/" + picture.name + ".png";
+      if (FILE* file = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(picture.png.data(), 1, picture.png.size(), file);
+        std::fclose(file);
+      }
+      paths.push_back(path);
+    }
+    return paths;
+  }();
+  return files;
+}
+
+std::vector<std::string> TidyLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      end = text.size();
+    }
+    std::string line = TidyLine(text.substr(start, end - start));
+    if (!line.empty()) {
+      lines.push_back(line);
+    }
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Runs "tesseract FILE stdout -l chi_sim+eng" and returns its lines, tidied like the service's.
+std::vector<std::string> RunCommand(const std::string& path) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) {
+    return {};
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const char* argv[] = {"tesseract", path.c_str(), "stdout", "-l", kLanguages, nullptr};
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, "tesseract", &actions, nullptr, const_cast<char**>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  std::string out;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(pipeFds[0]);
+  if (spawned == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }
+  return TidyLines(out);
+}
+
+std::vector<std::string> AnswerLines(const std::string& body) {
+  const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
+  std::vector<std::string> lines;
+  if (answer.is_object() && answer.contains("text") && answer["text"].is_array()) {
+    for (const auto& line : answer["text"]) {
+      lines.push_back(line.get<std::string>());
+    }
+  }
+  return lines;
+}
+
+// Error rate of every picture for every benchmark, for --details.
+std::map<std::string, std::vector<double>> pictureErrors;
+
+// Recognises the whole set with `parallel` pictures in flight; fills the counters.
+template <typename Recognise>
+void RunSet(benchmark::State& state, const std::string& label, int parallel, Recognise recognise) {
+  const auto& set = Set();
+  std::vector<double>& errors = pictureErrors[label];
+  errors.assign(set.size(), 0.0);
+  double errorSum = 0;
+  double latencySum = 0;
+  std::size_t done = 0;
+  for (auto _ : state) {
+    std::atomic<std::size_t> next{0};
+    std::mutex mutex;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < parallel; ++t) {
+      threads.emplace_back([&] {
+        for (std::size_t i = next++; i < set.size(); i = next++) {
+          const auto start = Clock::now();
+          const std::vector<std::string> lines = recognise(i);
+          const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+          const double error = CharacterErrorRate(set[i].lines, lines);
+          std::lock_guard lock(mutex);
+          errorSum += error;
+          errors[i] = error;
+          latencySum += seconds;
+          ++done;
+        }
+      });
+    }
+    for (std::thread& thread : threads) {
+      thread.join();
+    }
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(done));
+  state.counters["ms_per_picture"] = latencySum * 1000 / static_cast<double>(done);
+  state.counters["pictures_per_s"] =
+      benchmark::Counter(static_cast<double>(done), benchmark::Counter::kIsRate);
+  state.counters["CER_percent"] = errorSum * 100 / static_cast<double>(done);
+}
+
+void BM_Command(benchmark::State& state) {
+  const int parallel = static_cast<int>(state.range(0));
+  const auto& files = SetFiles();
+  RunSet(state, "command/" + std::to_string(parallel), parallel,
+         [&](std::size_t i) { return RunCommand(files[i]); });
+}
+
+void BM_Service(benchmark::State& state) {
+  const int workers = static_cast<int>(state.range(0));
+  ServiceConfig config;
+  config.port = 0;
+  config.workers = workers;
+  config.preparation.invertDark = state.range(1) & 1;
+  config.preparation.upscale = state.range(1) & 2;
+  CertificatePair pair;
+  std::string error;
+  MakeSelfSignedCertificate(pair, error);
+  config.certificatePem = pair.certificatePem;
+  config.keyPem = pair.keyPem;
+  auto server = Server::Start(
+      config, [](std::string& e) { return MakeTesseractEngine(kLanguages, e); }, nullptr, error);
+  if (!server) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const int port = server->Port();
+  const auto& set = Set();
+  RunSet(state, "service/" + std::to_string(workers) + "/" + std::to_string(state.range(1)), workers,
+         [&](std::size_t i) {
+           const HttpReply reply = PostPicture(port, set[i].png);
+           return AnswerLines(reply.body);
+         });
+}
+
+const int kAll = DefaultWorkers();
+
+// Preparation bits: 1 inverts light-on-dark pictures, 2 scales small text up; 3 is the service's
+// default, the others show what each step is worth.
+BENCHMARK(BM_Command)->Arg(1)->Arg(kAll)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Service)
+    ->Args({1, 3})
+    ->Args({kAll, 3})
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+  // As the service does: the engine's OpenMP threads must be limited before the process starts.
+  if (std::getenv("OMP_THREAD_LIMIT") == nullptr) {
+    setenv("OMP_THREAD_LIMIT", "1", 1);
+    execv("/proc/self/exe", argv);
+  }
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+  int qtArgc = 1;
+  QGuiApplication app(qtArgc, argv);
+  bool details = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--details") {
+      details = true;
+      std::copy(argv + i + 1, argv + argc + 1, argv + i);
+      --argc;
+      break;
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (details) {
+    // Character error rate in percent of each picture (rows) in each run (columns).
+    std::printf("%-24s", "picture");
+    for (const auto& [name, errors] : pictureErrors) {
+      std::printf(" %14.14s", name.c_str());
+    }
+    std::printf("\n");
+    for (std::size_t i = 0; i < Set().size(); ++i) {
+      std::printf("%-24s", Set()[i].name.c_str());
+      for (const auto& [name, errors] : pictureErrors) {
+        std::printf(" %14.1f", errors[i] * 100);
+      }
+      std::printf("\n");
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,55 @@
+// Reading the recogniser's output: greedy CTC decoding with the character dictionary, and the spaces
+// between English words that the Chinese model leaves out.
+#pragma once
+
+#include <opencv2/core.hpp>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillore::ppocr {
+
+// Caps on the dictionary file.
+inline constexpr std::size_t kMaxDictionaryBytes = 1 << 20;
+inline constexpr std::size_t kMaxDictionaryCharacters = 65536;
+
+// The recogniser's classes: the blank first, then the dictionary's characters, then a space.
+class CharacterSet {
+public:
+  // One character per line of the dictionary text (UTF-8; a CR before the LF is dropped, the last
+  // line needs no LF). Fills `error` and returns false for an empty or oversized dictionary, or a
+  // line that is not exactly one valid UTF-8 character.
+  bool Parse(std::string_view dictionary, std::string& error);
+
+  // Number of classes the recogniser must output: dictionary size + 2.
+  int Classes() const { return static_cast<int>(characters_.size()) + 2; }
+  // The text of class `index`; empty for the blank (0) and for indices outside the classes.
+  const std::string& Character(int index) const;
+
+private:
+  std::vector<std::string> characters_;
+};
+
+struct DecodedCharacter {
+  std::string text;
+  int frame = 0;     // time step where it starts
+  int lastFrame = 0; // time step where it ends
+  float probability = 0;
+};
+
+struct DecodedLine {
+  std::vector<DecodedCharacter> characters;
+  float confidence = 0; // mean probability of the kept characters; 0 when none
+  std::string Text() const;
+};
+
+// Greedy decoding of one sequence of class probabilities (`probabilities`: frames x classes,
+// CV_32F): the best class per frame, repeats merged, blanks dropped.
+DecodedLine DecodeGreedy(const cv::Mat& probabilities, const CharacterSet& characters);
+
+// Inserts a space between two printable ASCII characters when the picture the recogniser read
+// (`line`: 8-bit grey, `frames` time steps across its width) has a run of blank columns between them
+// at least `gapRatio` of its height wide. Characters already separated by a space stay as they are.
+void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, float gapRatio);
+
+} // namespace quillore::ppocr

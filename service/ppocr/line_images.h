@@ -1,0 +1,40 @@
+// The pictures the PP-OCR networks take: the page scaled for the detector, each text box cut out
+// straight, and each cut-out scaled for the recogniser.
+#pragma once
+
+#include "service/ppocr/text_boxes.h"
+
+#include <opencv2/core.hpp>
+
+namespace quillore::ppocr {
+
+// The recogniser's input height, fixed by the model.
+inline constexpr int kLineHeight = 48;
+// The recogniser needs at least one time step (8 columns) per character; and a cut-out is never
+// made wider than this, so that one absurd box cannot take the memory.
+inline constexpr int kMinLineWidth = 16;
+inline constexpr int kMaxLineWidth = 4800;
+// Cut-outs at least this many times taller than wide are read as vertical text.
+inline constexpr float kUprightRatio = 1.5f;
+
+// The size the detector sees: scaled down so that the long side is at most `maxSide` (never up),
+// then each side rounded to a multiple of 32, at least 32.
+cv::Size DetectionSize(cv::Size picture, int maxSide);
+
+// `bgr` (CV_8UC3) resized to `size` and normalised with the ImageNet mean and deviation, as an
+// NCHW float blob.
+cv::Mat DetectionBlob(const cv::Mat& bgr, cv::Size size);
+
+// The quadrilateral of `bgr` warped to an upright rectangle as wide and high as its longer opposite
+// sides; turned a quarter counter-clockwise when much taller than wide, so vertical text reads left
+// to right.
+cv::Mat CutOut(const cv::Mat& bgr, const Quad& quad);
+
+// Width a cut-out gets at the recogniser's height: its aspect kept, within the limits above.
+int LineWidth(cv::Size cutOut);
+
+// A cut-out resized to kLineHeight x LineWidth and normalised to -1..1 as an NCHW float blob; `grey`
+// receives the resized picture in 8-bit grey.
+cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey);
+
+} // namespace quillore::ppocr

@@ -1,0 +1,402 @@
+#include "service/ppocr/ppocr_engine.h"
+
+#include "service/ppocr/ctc_decoding.h"
+#include "service/ppocr/line_images.h"
+#include "service/ppocr/model_files.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <new>
+#include <numeric>
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/dnn.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace quillore::ppocr {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The ONNX importer prints its complaints itself before it throws; the engine reports them instead.
+class QuietOpenCv {
+public:
+  QuietOpenCv() : previous_(cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT)) {}
+  ~QuietOpenCv() { cv::utils::logging::setLogLevel(previous_); }
+  QuietOpenCv(const QuietOpenCv&) = delete;
+  QuietOpenCv& operator=(const QuietOpenCv&) = delete;
+
+private:
+  cv::utils::logging::LogLevel previous_;
+};
+
+std::string Reason(const cv::Exception& e) {
+  std::string reason = !e.err.empty() ? e.err : e.what();
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) {
+    reason.pop_back();
+  }
+  return reason;
+}
+
+// Networks built from one model file, lent out one caller at a time: a cv::dnn::Net must not run
+// on two threads at once. A pool grows on demand and keeps what it built.
+class NetPool {
+public:
+  NetPool(std::string what, std::string path, std::string bytes, bool fusion)
+      : what_(std::move(what)), path_(std::move(path)), bytes_(std::move(bytes)), fusion_(fusion) {}
+
+  // Builds a network; false with a message when the model cannot be read. The importer only logs
+  // some of its errors and returns an empty network, so emptiness counts as failure too.
+  bool Build(cv::dnn::Net& net, std::string& error) const {
+    QuietOpenCv quiet;
+    try {
+      net = cv::dnn::readNetFromONNX(bytes_.data(), bytes_.size());
+    } catch (const cv::Exception& e) {
+      error = "cannot load the " + what_ + " model " + path_ + ": " + Reason(e);
+      return false;
+    }
+    if (net.empty()) {
+      error = "cannot load the " + what_ + " model " + path_ + ": the file holds no network";
+      return false;
+    }
+    net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+    net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+    net.enableFusion(fusion_);
+    return true;
+  }
+
+  class Lease {
+  public:
+    Lease(NetPool& pool, std::unique_ptr<cv::dnn::Net> net) : pool_(pool), net_(std::move(net)) {}
+    ~Lease() { pool_.Return(std::move(net_)); }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    cv::dnn::Net& operator*() { return *net_; }
+
+  private:
+    NetPool& pool_;
+    std::unique_ptr<cv::dnn::Net> net_;
+  };
+
+  // A free network, or a new one. Throws cv::Exception when building fails (it did not at load).
+  Lease Acquire() {
+    {
+      std::lock_guard lock(mutex_);
+      if (!free_.empty()) {
+        auto net = std::move(free_.back());
+        free_.pop_back();
+        return Lease(*this, std::move(net));
+      }
+    }
+    auto net = std::make_unique<cv::dnn::Net>();
+    std::string error;
+    if (!Build(*net, error)) {
+      CV_Error(cv::Error::StsError, error);
+    }
+    std::lock_guard lock(mutex_);
+    ++built_;
+    return Lease(*this, std::move(net));
+  }
+
+  void Adopt(std::unique_ptr<cv::dnn::Net> net) {
+    std::lock_guard lock(mutex_);
+    ++built_;
+    free_.push_back(std::move(net));
+  }
+
+  int Built() const {
+    std::lock_guard lock(mutex_);
+    return built_;
+  }
+
+private:
+  void Return(std::unique_ptr<cv::dnn::Net> net) {
+    std::lock_guard lock(mutex_);
+    free_.push_back(std::move(net));
+  }
+
+  const std::string what_, path_, bytes_;
+  const bool fusion_;
+  mutable std::mutex mutex_;
+  std::vector<std::unique_ptr<cv::dnn::Net>> free_;
+  int built_ = 0;
+};
+
+// Output dimensions of a network for an input of the given NCHW size; throws cv::Exception.
+std::vector<int> OutputShape(cv::dnn::Net& net, int height, int width) {
+  const int size[] = {1, 3, height, width};
+  net.setInput(cv::Mat(4, size, CV_32F, cv::Scalar(0)));
+  const cv::Mat out = net.forward();
+  return std::vector<int>(out.size.p, out.size.p + out.dims);
+}
+
+cv::Mat ToBgr(const cv::Mat& picture) {
+  cv::Mat bgr;
+  switch (picture.type()) {
+  case CV_8UC1:
+    cv::cvtColor(picture, bgr, cv::COLOR_GRAY2BGR);
+    break;
+  case CV_8UC3:
+    bgr = picture;
+    break;
+  case CV_8UC4:
+    cv::cvtColor(picture, bgr, cv::COLOR_BGRA2BGR);
+    break;
+  default:
+    CV_Error(cv::Error::StsBadArg, "pictures must be 8-bit grey, BGR or BGRA");
+  }
+  return bgr;
+}
+
+struct LineResult {
+  std::string text;
+  float confidence = 0;
+  double milliseconds = 0;
+  int columns = 0;
+  std::string error;
+};
+
+} // namespace
+
+class Engine::Impl {
+public:
+  Impl(EngineOptions options, CharacterSet characters, std::unique_ptr<NetPool> detectors,
+       std::unique_ptr<NetPool> recognizers)
+      : options_(std::move(options)), characters_(std::move(characters)), detectors_(std::move(detectors)),
+        recognizers_(std::move(recognizers)) {}
+
+  std::vector<Line> Recognize(const cv::Mat& picture, Timings& timings) {
+    const cv::Mat bgr = ToBgr(picture);
+    if (bgr.empty()) {
+      return {};
+    }
+    auto start = Clock::now();
+    const std::vector<Quad> quads = Detect(bgr);
+    timings.detection = MillisecondsSince(start);
+
+    start = Clock::now();
+    std::vector<cv::Mat> cutOuts;
+    for (const auto& quad : quads) {
+      cutOuts.push_back(CutOut(bgr, quad));
+    }
+    timings.cutting = MillisecondsSince(start);
+
+    start = Clock::now();
+    std::vector<LineResult> results = ReadLines(cutOuts);
+    timings.recognition = MillisecondsSince(start);
+    timings.lines = static_cast<int>(results.size());
+    for (const auto& r : results) {
+      if (!r.error.empty()) {
+        CV_Error(cv::Error::StsError, r.error);
+      }
+      timings.recognitionWork += r.milliseconds;
+      timings.columns += r.columns;
+    }
+
+    std::vector<Line> lines;
+    for (int index : ReadingOrder(quads)) {
+      const LineResult& r = results[index];
+      if (r.text.empty() || r.confidence < options_.minConfidence) {
+        continue;
+      }
+      Line line{r.text, {}, r.confidence};
+      for (int corner = 0; corner < 4; ++corner) {
+        line.box[2 * corner] = static_cast<int>(std::lround(quads[index][corner].x));
+        line.box[2 * corner + 1] = static_cast<int>(std::lround(quads[index][corner].y));
+      }
+      lines.push_back(std::move(line));
+    }
+    return lines;
+  }
+
+  int NetworksBuilt() const { return detectors_->Built() + recognizers_->Built(); }
+
+private:
+  // Boxes in picture pixels, inside the picture.
+  std::vector<Quad> Detect(const cv::Mat& bgr) {
+    const cv::Size size = DetectionSize(bgr.size(), options_.detectionMaxSide);
+    const cv::Mat blob = DetectionBlob(bgr, size);
+    cv::Mat probability;
+    {
+      auto detector = detectors_->Acquire();
+      (*detector).setInput(blob);
+      const cv::Mat out = (*detector).forward();
+      CV_Assert(out.dims == 4 && out.size[2] == size.height && out.size[3] == size.width);
+      probability = cv::Mat(size.height, size.width, CV_32F, const_cast<float*>(out.ptr<float>())).clone();
+    }
+    const float scaleX = static_cast<float>(bgr.cols) / size.width;
+    const float scaleY = static_cast<float>(bgr.rows) / size.height;
+    std::vector<Quad> quads;
+    for (const auto& box : FindTextBoxes(probability, options_.detection)) {
+      Quad quad = box.quad;
+      for (auto& p : quad) {
+        p.x = std::clamp(p.x * scaleX, 0.0f, static_cast<float>(bgr.cols - 1));
+        p.y = std::clamp(p.y * scaleY, 0.0f, static_cast<float>(bgr.rows - 1));
+      }
+      // Boxes squeezed flat against the picture's edge hold nothing readable.
+      if (std::hypot(quad[0].x - quad[1].x, quad[0].y - quad[1].y) <= 3 ||
+          std::hypot(quad[0].x - quad[3].x, quad[0].y - quad[3].y) <= 3) {
+        continue;
+      }
+      quads.push_back(quad);
+    }
+    return quads;
+  }
+
+  LineResult ReadLine(cv::dnn::Net& net, const cv::Mat& cutOut) {
+    const auto start = Clock::now();
+    LineResult result;
+    cv::Mat grey;
+    const cv::Mat blob = LineBlob(cutOut, grey);
+    net.setInput(blob);
+    const cv::Mat out = net.forward();
+    CV_Assert(out.dims == 3 && out.size[2] == characters_.Classes());
+    const int frames = out.size[1];
+    const cv::Mat probabilities(frames, out.size[2], CV_32F, const_cast<float*>(out.ptr<float>()));
+    DecodedLine decoded = DecodeGreedy(probabilities, characters_);
+    if (options_.restoreSpaces) {
+      RestoreWordSpaces(decoded, grey, frames, options_.spaceGapRatio);
+    }
+    result.text = decoded.Text();
+    const auto first = result.text.find_first_not_of(' ');
+    result.text = first == std::string::npos
+                      ? ""
+                      : result.text.substr(first, result.text.find_last_not_of(' ') - first + 1);
+    result.confidence = decoded.confidence;
+    result.columns = grey.cols;
+    result.milliseconds = MillisecondsSince(start);
+    return result;
+  }
+
+  std::vector<LineResult> ReadLines(const std::vector<cv::Mat>& cutOuts) {
+    std::vector<LineResult> results(cutOuts.size());
+    // Widest first, so that the longest lines do not start last and leave the other threads idle.
+    std::vector<int> order(cutOuts.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+      return LineWidth(cutOuts[a].size()) > LineWidth(cutOuts[b].size());
+    });
+    const auto readRange = [&](const cv::Range& range) {
+      try {
+        auto recognizer = recognizers_->Acquire();
+        for (int k = range.start; k < range.end; ++k) {
+          results[order[k]] = ReadLine(*recognizer, cutOuts[order[k]]);
+        }
+      } catch (const cv::Exception& e) {
+        results[order[range.start]].error = Reason(e);
+      } catch (const std::bad_alloc&) {
+        results[order[range.start]].error = "out of memory";
+      }
+    };
+    if (options_.parallelLines && cutOuts.size() > 1) {
+      // One stripe per line: each stripe borrows its own network, and the networks' own
+      // parallel loops run serially inside it (OpenCV does not nest them).
+      cv::parallel_for_(cv::Range(0, static_cast<int>(cutOuts.size())), readRange,
+                        static_cast<double>(cutOuts.size()));
+    } else if (!cutOuts.empty()) {
+      readRange(cv::Range(0, static_cast<int>(cutOuts.size())));
+    }
+    return results;
+  }
+
+  const EngineOptions options_;
+  const CharacterSet characters_;
+  std::unique_ptr<NetPool> detectors_;
+  std::unique_ptr<NetPool> recognizers_;
+};
+
+std::unique_ptr<Engine> Engine::Load(const EngineOptions& options, std::string& error) {
+  const std::string directory =
+      options.modelsDirectory.empty() ? DefaultModelsDirectory() : options.modelsDirectory;
+  if (directory.empty()) {
+    error = "no models folder: set QUILLORE_MODELS_DIR, XDG_DATA_HOME or HOME";
+    return nullptr;
+  }
+  const ModelPaths paths = ModelPathsIn(directory);
+  std::string detection, recognition, dictionary;
+  if (!ReadModelFile(paths.detection, kMaxModelBytes, detection, error) ||
+      !ReadModelFile(paths.recognition, kMaxModelBytes, recognition, error) ||
+      !ReadModelFile(paths.dictionary, kMaxDictionaryBytes, dictionary, error)) {
+    return nullptr;
+  }
+  CharacterSet characters;
+  if (!characters.Parse(dictionary, error)) {
+    error = paths.dictionary + ": " + error;
+    return nullptr;
+  }
+  cv::setNumThreads(options.threads > 0 ? options.threads : cv::getNumberOfCPUs());
+
+  // The detector returns zeros after its input size changes when OpenCV fuses its layers.
+  auto detectors = std::make_unique<NetPool>("detection", paths.detection, std::move(detection), false);
+  auto recognizers =
+      std::make_unique<NetPool>("recognition", paths.recognition, std::move(recognition), true);
+  auto detector = std::make_unique<cv::dnn::Net>();
+  auto recognizer = std::make_unique<cv::dnn::Net>();
+  if (!detectors->Build(*detector, error) || !recognizers->Build(*recognizer, error)) {
+    return nullptr;
+  }
+  // A damaged model may load and still fail, or answer in the wrong shape, on its first picture.
+  QuietOpenCv quiet;
+  try {
+    const std::vector<int> detected = OutputShape(*detector, 64, 96);
+    if (detected != std::vector<int>{1, 1, 64, 96}) {
+      error =
+          "the detection model " + paths.detection + " does not give a probability map of its input's size";
+      return nullptr;
+    }
+  } catch (const cv::Exception& e) {
+    error = "the detection model " + paths.detection + " fails on a test picture: " + Reason(e);
+    return nullptr;
+  }
+  try {
+    const std::vector<int> read = OutputShape(*recognizer, kLineHeight, 96);
+    if (read.size() != 3 || read[0] != 1 || read[1] < 1) {
+      error =
+          "the recognition model " + paths.recognition + " does not give a sequence of class probabilities";
+      return nullptr;
+    }
+    if (read[2] != characters.Classes()) {
+      error = "the recognition model " + paths.recognition + " has " + std::to_string(read[2]) +
+              " classes but the dictionary " + paths.dictionary + " makes " +
+              std::to_string(characters.Classes());
+      return nullptr;
+    }
+  } catch (const cv::Exception& e) {
+    error = "the recognition model " + paths.recognition + " fails on a test picture: " + Reason(e);
+    return nullptr;
+  }
+  detectors->Adopt(std::move(detector));
+  recognizers->Adopt(std::move(recognizer));
+  return std::unique_ptr<Engine>(new Engine(
+      std::make_unique<Impl>(options, std::move(characters), std::move(detectors), std::move(recognizers))));
+}
+
+Engine::Engine(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Engine::~Engine() = default;
+
+std::vector<Line> Engine::Recognize(const cv::Mat& picture, Timings* timings, std::string* error) {
+  Timings local;
+  try {
+    return impl_->Recognize(picture, timings != nullptr ? *timings : local);
+  } catch (const cv::Exception& e) {
+    if (error != nullptr) {
+      *error = Reason(e);
+    }
+  } catch (const std::bad_alloc&) {
+    if (error != nullptr) {
+      *error = "out of memory";
+    }
+  }
+  return {};
+}
+
+int Engine::NetworksBuilt() const {
+  return impl_->NetworksBuilt();
+}
+
+} // namespace quillore::ppocr

@@ -1,0 +1,69 @@
+// The PP-OCR recognition engine: text detection and line recognition networks run with OpenCV's DNN
+// module, giving lines with their boxes in reading order.
+#pragma once
+
+#include "service/ppocr/text_boxes.h"
+
+#include <array>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+namespace quillore::ppocr {
+
+struct EngineOptions {
+  std::string modelsDirectory; // empty: DefaultModelsDirectory()
+  int threads = 0;             // OpenCV's threads for the whole process; 0: one per core
+  bool parallelLines = true;   // recognise the cut-outs of one picture on several networks at once
+  int detectionMaxSide = 960;  // the detector sees the picture with its long side at most this
+  DetectionParameters detection;
+  float minConfidence = 0.5f;  // lines read with a lower mean character probability are dropped
+  bool restoreSpaces = true;   // put back spaces between English words from the gaps in the picture
+  float spaceGapRatio = 0.11f; // a gap this fraction of the line height wide is a space
+};
+
+struct Line {
+  std::string text;         // UTF-8
+  std::array<int, 8> box{}; // x1, y1 .. x4, y4: corners clockwise from the top left, picture pixels
+  float confidence = 0;
+};
+
+// Where one recognition spent its time, in milliseconds.
+struct Timings {
+  double detection = 0;       // scaling, the detector, finding boxes
+  double cutting = 0;         // cutting out the boxes
+  double recognition = 0;     // the recogniser and decoding, wall time over all lines
+  double recognitionWork = 0; // the same summed over lines (above the wall time when run in parallel)
+  int lines = 0;              // boxes recognised
+  int columns = 0;            // total width of the recogniser's inputs
+};
+
+class Engine {
+public:
+  // Reads the models and the dictionary, builds one detector and one recogniser and runs each once on
+  // a small picture. Returns nothing and fills `error` when a file is missing or damaged, or the
+  // recogniser's classes do not match the dictionary.
+  static std::unique_ptr<Engine> Load(const EngineOptions& options, std::string& error);
+
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  // Lines of a picture (CV_8UC1 grey, CV_8UC3 BGR or CV_8UC4 BGRA) in reading order, lines read with
+  // too little confidence left out. Safe to call from several threads at once: each call borrows
+  // networks of its own from the engine's pools. When OpenCV fails (out of memory, an unsupported
+  // picture type) returns no lines and fills `error` when given.
+  std::vector<Line> Recognize(const cv::Mat& picture, Timings* timings = nullptr,
+                              std::string* error = nullptr);
+
+  // Networks built so far (detectors + recognisers); each is built on first need and then kept.
+  int NetworksBuilt() const;
+
+private:
+  class Impl;
+  explicit Engine(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+} // namespace quillore::ppocr

@@ -1,0 +1,112 @@
+#include "https_client.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace quillore::service::testing {
+namespace {
+
+struct CurlDeleter {
+  void operator()(CURL* curl) const noexcept { curl_easy_cleanup(curl); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+
+size_t Collect(char* data, size_t size, size_t count, void* out) {
+  static_cast<std::string*>(out)->append(data, size * count);
+  return size * count;
+}
+
+struct Upload {
+  const std::string* body;
+  std::size_t offset = 0;
+};
+
+size_t Provide(char* buffer, size_t size, size_t count, void* in) {
+  auto* upload = static_cast<Upload*>(in);
+  const std::size_t n = std::min(size * count, upload->body->size() - upload->offset);
+  std::copy_n(upload->body->data() + upload->offset, n, buffer);
+  upload->offset += n;
+  return n;
+}
+
+} // namespace
+
+HttpReply Send(int port, const HttpRequest& request) {
+  HttpReply reply;
+  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+  std::unique_ptr<curl_slist, ListDeleter> headers;
+  for (const std::string& header : request.headers) {
+    headers.reset(curl_slist_append(headers.release(), header.c_str()));
+  }
+  if (request.chunked) {
+    headers.reset(curl_slist_append(headers.release(), "Transfer-Encoding: chunked"));
+  }
+  const std::string url = "https://127.0.0.1:" + std::to_string(port) + request.path;
+  curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, request.method.c_str());
+  if (request.method == "HEAD") {
+    curl_easy_setopt(curl.get(), CURLOPT_NOBODY, 1L);
+  }
+  Upload upload{&request.body};
+  if (request.chunked) {
+    curl_easy_setopt(curl.get(), CURLOPT_POST, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_READFUNCTION, &Provide);
+    curl_easy_setopt(curl.get(), CURLOPT_READDATA, &upload);
+  } else if (!request.body.empty() || request.method == "POST") {
+    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, request.body.data());
+    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+  }
+  curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, request.method.c_str());
+  curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &Collect);
+  curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply.body);
+  curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, request.timeoutSeconds);
+  curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
+  curl_blob ca{};
+  if (request.caPem.empty()) {
+    curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYHOST, 0L);
+  } else {
+    ca.data = const_cast<char*>(request.caPem.data());
+    ca.len = request.caPem.size();
+    ca.flags = CURL_BLOB_COPY;
+    curl_easy_setopt(curl.get(), CURLOPT_CAINFO_BLOB, &ca);
+  }
+  const CURLcode code = curl_easy_perform(curl.get());
+  if (code != CURLE_OK) {
+    reply.error = curl_easy_strerror(code);
+  }
+  curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &reply.status);
+  return reply;
+}
+
+HttpReply PostPicture(int port, const std::string& pictureBytes, const std::string& token) {
+  HttpRequest request;
+  request.method = "POST";
+  request.path = "/api/ocr";
+  request.headers = {"Content-Type: application/json;charset=utf-8"};
+  request.body = "{\"token\":\"" + token + "\",\"upfile_b64\":\"" + EncodeBase64(pictureBytes) + "\"}";
+  return Send(port, request);
+}
+
+std::string EncodeBase64(const std::string& bytes) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const unsigned b0 = static_cast<unsigned char>(bytes[i]);
+    const unsigned b1 = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+    const unsigned b2 = i + 2 < bytes.size() ? static_cast<unsigned char>(bytes[i + 2]) : 0;
+    out += kAlphabet[b0 >> 2];
+    out += kAlphabet[((b0 & 3) << 4) | (b1 >> 4)];
+    out += i + 1 < bytes.size() ? kAlphabet[((b1 & 15) << 2) | (b2 >> 6)] : '=';
+    out += i + 2 < bytes.size() ? kAlphabet[b2 & 63] : '=';
+  }
+  return out;
+}
+
+} // namespace quillore::service::testing

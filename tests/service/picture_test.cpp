@@ -1,0 +1,180 @@
+#include "picture_maker.h"
+#include "service/picture.h"
+
+#include <gtest/gtest.h>
+#include <leptonica/allheaders.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QPainter>
+
+namespace quillore::service {
+namespace {
+
+std::string Encode(const QImage& image, const char* format) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, format);
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QImage Plain(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  return image;
+}
+
+// A GIF of the given logical screen with one frame of the given size and an empty image stream.
+std::string Gif(int screenWidth, int screenHeight, int frameWidth, int frameHeight) {
+  std::string gif = "GIF89a";
+  const auto u16 = [&](int v) {
+    gif += static_cast<char>(v & 0xFF);
+    gif += static_cast<char>((v >> 8) & 0xFF);
+  };
+  u16(screenWidth);
+  u16(screenHeight);
+  gif += std::string("\x00\x00\x00", 3); // no global colour table
+  gif += '\x2C';
+  u16(0);
+  u16(0);
+  u16(frameWidth);
+  u16(frameHeight);
+  gif += '\x00';                                 // no local colour table
+  gif += std::string("\x02\x02\x4C\x01\x00", 5); // LZW code size 2, one sub-block, end
+  gif += '\x3B';
+  return gif;
+}
+
+constexpr std::int64_t kLimit = 40'000'000; // the default limit
+
+TEST(CheckPicture, AcceptsTheCommonFormatsAndReportsTheSize) {
+  const QImage image = Plain(120, 80);
+  for (const char* format : {"PNG", "JPEG", "BMP"}) {
+    PictureSize size;
+    EXPECT_EQ(CheckPicture(Encode(image, format), kLimit, &size), PictureError::None) << format;
+    EXPECT_EQ(size.width, 120) << format;
+    EXPECT_EQ(size.height, 80) << format;
+  }
+}
+
+TEST(CheckPicture, RefusesWhatItCannotUse) {
+  const std::string png = Encode(Plain(50, 50), "PNG");
+  struct Case {
+    std::string bytes;
+    PictureError expected;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"", PictureError::Empty, "an empty file"},
+      {"hello, world! not a picture", PictureError::UnknownFormat, "text"},
+      {png.substr(0, 8), PictureError::UnknownFormat, "too short to tell the format"},
+      {"%PDF-1.4 and more bytes here", PictureError::UnknownFormat, "a format the service does not read"},
+      {png.substr(0, 20), PictureError::Undecodable, "a PNG cut inside its header"},
+      {Gif(100, 100, 20000, 20000), PictureError::TooManyPixels, "a GIF frame bigger than its screen"},
+      {Gif(30000, 30000, 10, 10), PictureError::TooManyPixels, "a GIF screen over the limit"},
+      {Gif(10, 10, 10, 10).substr(0, 20), PictureError::Undecodable, "a GIF cut in a descriptor"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CheckPicture(c.bytes, kLimit), c.expected) << c.why;
+  }
+}
+
+TEST(CheckPicture, RefusesTooManyPixelsFromTheHeaderAlone) {
+  // 8000 x 6000 = 48 megapixels in a few kilobytes; the header says so before any decoding.
+  QImage big(8000, 6000, QImage::Format_Mono);
+  big.fill(1);
+  const std::string png = Encode(big, "PNG");
+  EXPECT_LT(png.size(), 1'000'000u);
+  EXPECT_EQ(CheckPicture(png, kLimit), PictureError::TooManyPixels);
+  EXPECT_EQ(CheckPicture(Encode(Plain(100, 100), "PNG"), 9'999), PictureError::TooManyPixels);
+  EXPECT_EQ(CheckPicture(Encode(Plain(100, 100), "PNG"), 10'000), PictureError::None); // exactly the limit
+}
+
+TEST(DecodePicture, DecodesGoodPicturesAndRefusesBrokenOnes) {
+  const std::string png = Encode(Plain(64, 32), "PNG");
+  PixPtr pix;
+  ASSERT_EQ(DecodePicture(png, kLimit, pix), PictureError::None);
+  EXPECT_EQ(pixGetWidth(pix.get()), 64);
+  EXPECT_EQ(pixGetHeight(pix.get()), 32);
+  // The header is intact but the pixels are missing.
+  EXPECT_EQ(DecodePicture(png.substr(0, png.size() / 2), kLimit, pix), PictureError::Undecodable);
+  EXPECT_FALSE(pix);
+  // The smallest usual GIF: one white pixel with a two-colour table.
+  const std::string gif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00,\x00\x00\x00\x00"
+                        "\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
+                        35);
+  ASSERT_EQ(DecodePicture(gif, kLimit, pix), PictureError::None);
+  EXPECT_EQ(pixGetWidth(pix.get()), 1);
+}
+
+TEST(PreparePicture, InvertsLightOnDarkOnly) {
+  const auto dark = testing::RenderLines({"Light text"}, 24, false, true);
+  const auto light = testing::RenderLines({"Dark text"}, 24, false, false);
+  PixPtr pix;
+  ASSERT_EQ(DecodePicture(dark.png, kLimit, pix), PictureError::None);
+  PreparedPicture prepared = PreparePicture(pix.get(), {});
+  EXPECT_TRUE(prepared.inverted);
+  EXPECT_EQ(pixGetDepth(prepared.pix.get()), 8);
+  l_float32 mean = 0;
+  pixGetAverageMasked(prepared.pix.get(), nullptr, 0, 0, 1, L_MEAN_ABSVAL, &mean);
+  EXPECT_GT(mean, 128); // now a light background
+
+  ASSERT_EQ(DecodePicture(light.png, kLimit, pix), PictureError::None);
+  EXPECT_FALSE(PreparePicture(pix.get(), {}).inverted);
+
+  ASSERT_EQ(DecodePicture(dark.png, kLimit, pix), PictureError::None);
+  EXPECT_FALSE(PreparePicture(pix.get(), {.invertDark = false, .upscale = true}).inverted); // switched off
+}
+
+TEST(PreparePicture, TransparentBackgroundCountsAsWhite) {
+  // Transparent pixels are stored as black; read as such, the picture would look light on dark.
+  QImage image(200, 60, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  {
+    QPainter painter(&image);
+    QFont font("DejaVu Sans");
+    font.setPixelSize(24);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(10, 40, "Transparent");
+  }
+  PixPtr pix;
+  ASSERT_EQ(DecodePicture(Encode(image, "PNG"), kLimit, pix), PictureError::None);
+  EXPECT_FALSE(PreparePicture(pix.get(), {}).inverted);
+}
+
+TEST(PreparePicture, ScalesSmallTextUpAndLeavesLargeTextAlone) {
+  PixPtr pix;
+  const auto small = testing::RenderLines({"small text here", "and one more line"}, 11, false, false);
+  ASSERT_EQ(DecodePicture(small.png, kLimit, pix), PictureError::None);
+  const PreparedPicture scaled = PreparePicture(pix.get(), {});
+  EXPECT_GT(scaled.scale, 1.5);
+  EXPECT_LE(scaled.scale, kMaxUpscale);
+  EXPECT_NEAR(pixGetWidth(scaled.pix.get()), small.width * scaled.scale, 2);
+  EXPECT_EQ(PreparePicture(pix.get(), {.invertDark = true, .upscale = false}).scale, 1.0); // switched off
+
+  const auto large = testing::RenderLines({"large text here"}, 40, false, false);
+  ASSERT_EQ(DecodePicture(large.png, kLimit, pix), PictureError::None);
+  EXPECT_EQ(PreparePicture(pix.get(), {}).scale, 1.0);
+}
+
+TEST(EstimateTextHeight, GrowsWithTheFontSize) {
+  int previous = 0;
+  for (int size : {11, 16, 24, 40}) {
+    PixPtr pix;
+    const auto picture = testing::RenderLines({"今天天气很好", "The quick brown fox"}, size, true, false);
+    ASSERT_EQ(DecodePicture(picture.png, kLimit, pix), PictureError::None);
+    PixPtr grey(pixConvertTo8(pix.get(), 0));
+    const int height = EstimateTextHeight(grey.get());
+    EXPECT_GT(height, previous) << size;
+    EXPECT_LT(height, size * 2) << size;
+    previous = height;
+  }
+  PixPtr blank(pixCreate(100, 100, 8));
+  pixSetAll(blank.get()); // all white: no marks
+  EXPECT_EQ(EstimateTextHeight(blank.get()), 0);
+}
+
+} // namespace
+} // namespace quillore::service
