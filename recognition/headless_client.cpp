@@ -56,11 +56,12 @@ std::string PlainText(const AnswerCut& cut) {
 }
 
 std::string JsonLine(const std::string& nativeName, const AnswerCut& cut) {
-  nlohmann::json lines = nlohmann::json::array();
+  nlohmann::ordered_json lines = nlohmann::ordered_json::array();
   const std::size_t count = std::max(cut.items.size(), cut.groups.size());
   for (std::size_t j = 0; j < count; ++j) {
-    nlohmann::json line;
-    line["text"] = j < cut.items.size() ? nlohmann::json(Utf8(cut.items[j])) : nlohmann::json();
+    nlohmann::ordered_json line;
+    line["text"] =
+        j < cut.items.size() ? nlohmann::ordered_json(Utf8(cut.items[j])) : nlohmann::ordered_json();
     if (j < cut.groups.size() && cut.groups[j].size() >= kBoxNumbers) {
       line["box"] = std::vector<int>(cut.groups[j].begin(), cut.groups[j].begin() + kBoxNumbers);
     } else {
@@ -72,7 +73,7 @@ std::string JsonLine(const std::string& nativeName, const AnswerCut& cut) {
   object["file"] = nativeName;
   object["lines"] = std::move(lines);
   // File names need not be UTF-8: replace what is not, rather than fail.
-  return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 int RunHeadlessClient(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
