@@ -1,0 +1,351 @@
+#include "app/intake.h"
+#include "app/startup.h"
+#include "platform/events.h"
+#include "recognition/base64.h"
+#include "recognition/program_values.h"
+#include "tests/support/https_server.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDialog>
+#include <QDropEvent>
+#include <QFile>
+#include <QImage>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quillore {
+namespace {
+
+using test::LocalHttpsServer;
+using test::ReceivedRequest;
+using test::Reply;
+
+// A white PNG of the given size: the panel must be able to decode what it is shown.
+Bytes WhitePng(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return Bytes(bytes.begin(), bytes.end());
+}
+
+// The Base64 value of a request body.
+std::string UploadOf(const std::string& body) {
+  const std::string key = "\"upfile_b64\":\"";
+  const auto start = body.find(key);
+  const auto end = body.find('"', start + key.size());
+  return start == std::string::npos ? "?" : body.substr(start + key.size(), end - start - key.size());
+}
+
+// Closes and counts every dialog that shows up: a recognition must never show one.
+class DialogWatch {
+public:
+  DialogWatch() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible()) {
+          ++seen_;
+          dialog->reject();
+        }
+      }
+    });
+    timer_.start(20);
+  }
+  int Seen() {
+    QCoreApplication::processEvents();
+    return seen_;
+  }
+
+private:
+  QTimer timer_;
+  int seen_ = 0;
+};
+
+// The window as start-up makes it, talking to a local service that knows two pictures.
+class Intake : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(configDir_.isValid() && filesDir_.isValid());
+    QDir(configDir_.path()).mkpath("quillore");
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
+      oldConfigHome_ = old;
+    }
+    setenv("XDG_CONFIG_HOME", configDir_.path().toLocal8Bit().constData(), 1);
+
+    alpha_ = WhitePng(60, 40);
+    beta_ = WhitePng(50, 30);
+    server_.Route("/api/ocr", [this](const ReceivedRequest& request) {
+      const std::string upload = UploadOf(request.body);
+      const std::string name = upload == EncodeBase64(alpha_)  ? "alpha"
+                               : upload == EncodeBase64(beta_) ? "beta"
+                                                               : "";
+      if (name.empty()) {
+        return Reply::Text(200, R"({"position": [], "count": 0, "text": []})", "application/json");
+      }
+      return Reply::Text(
+          200, R"({"position": [[10, 5, 40, 5, 40, 25, 10, 25]], "count": 1, "text": [")" + name + R"("]})",
+          "application/json");
+    });
+    ASSERT_TRUE(server_.Start()) << server_.Error();
+    QFile conf(configDir_.filePath("quillore/quillore.conf"));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write(QByteArray("host = 127.0.0.1:") + QByteArray::number(server_.Port()) + "\n");
+    conf.close();
+
+    ResetProgramValues();
+    SetPendingEventsHook([] { QCoreApplication::processEvents(); });
+    window_ = CreateMainWindow();
+    ASSERT_NE(window_, nullptr);
+    emit window_->Created();
+    window_->show();
+    window_->通用对话框->SetChooser([this](const OpenDialogRequest& request) {
+      ++chooserCalls_;
+      extensionsSeen_.append(window_->通用对话框->DefaultExtension);
+      lastRequest_ = request;
+      return choice_;
+    });
+  }
+  void TearDown() override {
+    window_.reset();
+    SetPendingEventsHook({});
+    ResetProgramValues();
+    if (oldConfigHome_) {
+      setenv("XDG_CONFIG_HOME", oldConfigHome_->c_str(), 1);
+    } else {
+      unsetenv("XDG_CONFIG_HOME");
+    }
+  }
+
+  QString File(const QString& name, const Bytes& bytes) {
+    const QString path = filesDir_.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    return path;
+  }
+  void Drop(QWidget* on, const QStringList& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& path : paths) {
+      urls.append(QUrl::fromLocalFile(path));
+    }
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(3, 3), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(on, &enter);
+    QDropEvent drop(QPointF(3, 3), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &drop);
+  }
+  void DoubleClick(QWidget* on, QPoint at) {
+    QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(at), on->mapToGlobal(QPointF(at)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &click);
+  }
+  void DoubleClickHint() { DoubleClick(window_->透明标签2, QPoint(200, 40)); }
+  // Whether the panel shows the red of the box's bottom line (its text covers the top one).
+  bool BoxShown() {
+    const QImage image = window_->画板1->grab().toImage();
+    const QPoint corner = window_->画板1->ClientRect().topLeft();
+    const QColor pixel = image.pixelColor(corner + QPoint(25, 25));
+    return pixel.red() > 200 && pixel.green() < 60 && pixel.blue() < 60;
+  }
+  QString Content() const { return window_->编辑框1->toPlainText(); }
+
+  QTemporaryDir configDir_;
+  QTemporaryDir filesDir_;
+  std::optional<std::string> oldConfigHome_;
+  LocalHttpsServer server_;
+  Bytes alpha_;
+  Bytes beta_;
+  std::unique_ptr<MainWindow> window_;
+  std::optional<QString> choice_;
+  int chooserCalls_ = 0;
+  QStringList extensionsSeen_;
+  OpenDialogRequest lastRequest_;
+};
+
+TEST_F(Intake, StartUpPointsAtTheConfiguredServiceAndTakesDrops) {
+  EXPECT_EQ(ServiceUrl, "https://127.0.0.1:" + std::to_string(server_.Port()) + "/api/ocr");
+  EXPECT_TRUE(window_->acceptDrops());
+}
+
+TEST_F(Intake, DropOnTheEditBoxRecognisesThenShowsTheBarePictureAndHidesTheHint) {
+  DialogWatch dialogs;
+  Drop(window_->编辑框1->viewport(), {File("a.png", alpha_)});
+  EXPECT_EQ(Content(), "alpha");
+  EXPECT_EQ(window_->画板1->Picture(), alpha_);
+  EXPECT_EQ(CurrentPicture, alpha_);
+  EXPECT_FALSE(window_->透明标签2->Visible());
+  EXPECT_FALSE(BoxShown()) << "the picture was written again: the drawings are gone";
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 1);
+  EXPECT_EQ(dialogs.Seen(), 0);
+}
+
+TEST_F(Intake, SeveralDroppedFilesRecogniseTheFirst) {
+  Drop(window_.get(), {File("b.png", beta_), File("a.png", alpha_)});
+  EXPECT_EQ(Content(), "beta");
+  EXPECT_EQ(window_->画板1->Picture(), beta_);
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 1);
+}
+
+TEST_F(Intake, AFileNamedBeyondGbkIsRecognised) {
+  Drop(window_.get(), {File(QString::fromUtf8("\xF0\x9F\x93\xB7 사진.png"), alpha_)});
+  EXPECT_EQ(Content(), "alpha");
+}
+
+TEST_F(Intake, ButtonKeepsTheDrawingsAndTheHint) {
+  choice_ = File("a.png", alpha_);
+  window_->按钮1->click();
+  EXPECT_EQ(chooserCalls_, 1);
+  EXPECT_EQ(Content(), "alpha");
+  EXPECT_EQ(window_->画板1->Picture(), alpha_);
+  EXPECT_TRUE(window_->透明标签2->Visible());
+  EXPECT_TRUE(BoxShown()) << "the box of the recognition stays until the next repaint";
+  EXPECT_TRUE(extensionsSeen_.value(0).isEmpty()) << "no default extension before a double-click";
+}
+
+TEST_F(Intake, HintDoubleClickActsLikeADropAndLeavesTheDefaultExtension) {
+  choice_ = File("b.png", beta_);
+  DoubleClickHint();
+  EXPECT_EQ(chooserCalls_, 1);
+  EXPECT_EQ(Content(), "beta");
+  EXPECT_EQ(window_->画板1->Picture(), beta_);
+  EXPECT_FALSE(window_->透明标签2->Visible());
+  EXPECT_FALSE(BoxShown());
+  EXPECT_EQ(window_->通用对话框->DefaultExtension, "*.*");
+  // the button's dialog keeps the setting the double-click made
+  choice_ = File("a.png", alpha_);
+  window_->按钮1->click();
+  EXPECT_EQ(extensionsSeen_, QStringList({"*.*", "*.*"}));
+  EXPECT_EQ(Content(), "alpha");
+}
+
+TEST_F(Intake, AfterTheHintIsGoneDoubleClickingWhereItWasDoesNothing) {
+  Drop(window_.get(), {File("a.png", alpha_)});
+  choice_ = File("b.png", beta_);
+  DoubleClick(window_->画板1, window_->透明标签2->geometry().center());
+  EXPECT_EQ(chooserCalls_, 0);
+  EXPECT_EQ(Content(), "alpha");
+}
+
+TEST_F(Intake, CancellingTheDialogChangesNothing) {
+  window_->编辑框1->SetContent("before");
+  choice_.reset();
+  DoubleClickHint();
+  window_->按钮1->click();
+  EXPECT_EQ(chooserCalls_, 2);
+  EXPECT_EQ(Content(), "before");
+  EXPECT_TRUE(window_->透明标签2->Visible());
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 0);
+}
+
+TEST_F(Intake, EmptyOrUnreadableFilesEmptyTheEditBoxWithoutAMessage) {
+  DialogWatch dialogs;
+  const QString empty = File("empty.png", {});
+  const QString missing = filesDir_.filePath("missing.png");
+  for (const QString& name : {empty, missing, filesDir_.path()}) {
+    SCOPED_TRACE(name.toStdString());
+    window_->编辑框1->SetContent("stale");
+    Drop(window_.get(), {name});
+    EXPECT_EQ(Content(), "");
+    EXPECT_TRUE(window_->画板1->Picture().empty());
+    EXPECT_EQ(UploadOf(server_.LastRequest("/api/ocr").body), "") << "sent with an empty picture";
+  }
+  EXPECT_EQ(dialogs.Seen(), 0);
+}
+
+TEST_F(Intake, AServiceThatIsDownEmptiesTheEditBoxWithoutAMessage) {
+  DialogWatch dialogs;
+  server_.Stop();
+  window_->编辑框1->SetContent("stale");
+  choice_ = File("a.png", alpha_);
+  window_->按钮1->click();
+  EXPECT_EQ(Content(), "");
+  EXPECT_EQ(window_->画板1->Picture(), alpha_) << "the picture is still shown";
+  EXPECT_EQ(dialogs.Seen(), 0);
+}
+
+TEST_F(Intake, ThePictureIsShownOnlyOnceTheServiceHasAnswered) {
+  std::vector<Bytes> shownWhileWaiting;
+  SetPendingEventsHook([&] {
+    shownWhileWaiting.push_back(window_->画板1->Picture());
+    QCoreApplication::processEvents();
+  });
+  Drop(window_.get(), {File("a.png", alpha_)});
+  ASSERT_FALSE(shownWhileWaiting.empty());
+  EXPECT_TRUE(shownWhileWaiting.front().empty());
+  EXPECT_EQ(Content(), "alpha");
+}
+
+TEST_F(Intake, ANestedRecognitionThroughEventProcessingKeepsEachItsOwnPicture) {
+  // The button's recognition of "alpha" waits for the service; meanwhile a drop of "beta" arrives.
+  const QString beta = File("b.png", beta_);
+  QTimer::singleShot(0, window_.get(), [&] { Drop(window_.get(), {beta}); });
+  choice_ = File("a.png", alpha_);
+  window_->按钮1->click();
+  ASSERT_EQ(server_.RequestCount("/api/ocr"), 2) << "the drop was handled inside the button's recognition";
+  const std::vector<ReceivedRequest> requests = server_.Requests();
+  EXPECT_EQ(UploadOf(requests[0].body), EncodeBase64(alpha_));
+  EXPECT_EQ(UploadOf(requests[1].body), EncodeBase64(beta_));
+  // the outer recognition finished last with its own answer over its own picture
+  EXPECT_EQ(Content(), "alpha");
+  EXPECT_EQ(window_->画板1->Picture(), alpha_);
+  EXPECT_TRUE(BoxShown());
+  EXPECT_EQ(CurrentPicture, beta_) << "the drop read its file last";
+  EXPECT_FALSE(window_->透明标签2->Visible()) << "the drop hid the hint";
+}
+
+TEST(Startup, AWindowThatCannotBeCreatedShowsTheErrorAndNeverRunsTheLoop) {
+  QStringList errors;
+  bool looped = false;
+  StartupHooks hooks;
+  hooks.createWindow = [] { return std::unique_ptr<MainWindow>(); };
+  hooks.showError = [&](const QString& text) { errors.append(text); };
+  hooks.runLoop = [&] {
+    looped = true;
+    return 0;
+  };
+  EXPECT_EQ(RunWindowProgram(*qApp, hooks), kExitNoWindow);
+  ASSERT_EQ(errors.size(), 1);
+  EXPECT_TRUE(errors[0].contains(QString::fromUtf8("载入启动窗口失败")));
+  EXPECT_FALSE(looped);
+}
+
+TEST(Startup, RaisesCreatedShowsTheWindowAndRunsTheLoop) {
+  CurrentPicture = {1};
+  AnswerText = "left over";
+  bool checked = false;
+  StartupHooks hooks;
+  hooks.runLoop = [&] {
+    // by the time the loop runs: values reset, Created handled, window shown
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (auto* window = qobject_cast<MainWindow*>(widget)) {
+        checked = window->isVisible() && window->acceptDrops();
+      }
+    }
+    EXPECT_TRUE(CurrentPicture.empty());
+    EXPECT_TRUE(AnswerText.empty());
+    EXPECT_NE(ServiceUrl.find("/api/ocr"), std::string::npos);
+    return 7;
+  };
+  EXPECT_EQ(RunWindowProgram(*qApp, hooks), 7);
+  EXPECT_TRUE(checked);
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    EXPECT_EQ(qobject_cast<MainWindow*>(widget), nullptr) << "the window is gone after the loop";
+  }
+  ResetProgramValues();
+}
+
+} // namespace
+} // namespace quillore
