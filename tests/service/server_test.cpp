@@ -111,10 +111,10 @@ protected:
   }
 
   std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
-  std::unique_ptr<Server> server_;
-  int port_ = 0;
   std::mutex logMutex_;
   std::vector<std::string> log_;
+  int port_ = 0;
+  std::unique_ptr<Server> server_; // last: it logs until it is gone
 };
 
 TEST_F(ServerTest, AnswersARecognitionInTheProgramsShapeOverVerifiedTls) {

@@ -52,8 +52,11 @@ TEST(WorkerPool, RefusesWhenEveryWorkerIsBusyAndTheQueueIsFull) {
   EXPECT_EQ(pool.Queued(), 2);
   EXPECT_FALSE(pool.Submit(task)); // worker busy, queue of two full
   gate->Open();
+  for (int i = 0; i < 500 && ran.load() < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(ran.load(), 3); // the refused task never ran
   pool.Stop();
-  EXPECT_EQ(ran.load(), 3);
 }
 
 TEST(WorkerPool, StopCancelsQueuedTasksAndLetsTheRunningOneFinish) {
