@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDialog>
+#include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QImage>
@@ -77,6 +78,8 @@ class Intake : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(configDir_.isValid() && filesDir_.isValid());
+    // the dialog moves the current folder into the temporary one, which goes away
+    startFolder_ = QDir::currentPath();
     QDir(configDir_.path()).mkpath("quillore");
     if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
       oldConfigHome_ = old;
@@ -117,6 +120,7 @@ protected:
     });
   }
   void TearDown() override {
+    QDir::setCurrent(startFolder_);
     window_.reset();
     SetPendingEventsHook({});
     ResetProgramValues();
@@ -162,6 +166,7 @@ protected:
   }
   QString Content() const { return window_->编辑框1->toPlainText(); }
 
+  QString startFolder_;
   QTemporaryDir configDir_;
   QTemporaryDir filesDir_;
   std::optional<std::string> oldConfigHome_;
@@ -219,6 +224,7 @@ TEST_F(Intake, HintDoubleClickActsLikeADropAndLeavesTheDefaultExtension) {
   choice_ = File("b.png", beta_);
   DoubleClickHint();
   EXPECT_EQ(chooserCalls_, 1);
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 1) << "one recognition for one confirmed file";
   EXPECT_EQ(Content(), "beta");
   EXPECT_EQ(window_->画板1->Picture(), beta_);
   EXPECT_FALSE(window_->透明标签2->Visible());
