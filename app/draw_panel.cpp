@@ -128,14 +128,14 @@ int LineHeightOf(const QString& text, const QFont& font) {
 
 // Frees the decoded pixels when the last QImage sharing them goes.
 void FreePixels(void* pixels) {
-  delete static_cast<std::vector<std::uint8_t>*>(pixels);
+  delete static_cast<imaging::PixelBuffer*>(pixels);
 }
 
 // A decoded picture as a QImage over the same memory: no copy of a possibly huge picture.
 QImage WrapDecoded(imaging::RgbaImage&& image) {
   const int width = image.width, height = image.height;
   const qsizetype stride = static_cast<qsizetype>(image.Stride());
-  auto* pixels = new std::vector<std::uint8_t>(std::move(image.pixels));
+  auto* pixels = new imaging::PixelBuffer(std::move(image.pixels));
   return QImage(pixels->data(), width, height, stride, QImage::Format_RGBA8888, FreePixels, pixels);
 }
 

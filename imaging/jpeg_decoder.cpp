@@ -92,7 +92,8 @@ bool Decompress(Decompressor& decompressor, std::span<const std::uint8_t> bytes,
   const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
   info->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
   jpeg_start_decompress(info);
-  if (info->output_components != 4 || !AllocateRgba(image, info->output_width, info->output_height)) {
+  if (info->output_components != 4 ||
+      !AllocateRgba(image, info->output_width, info->output_height, PixelFill::Undefined)) {
     return false;
   }
   while (info->output_scanline < info->output_height) {

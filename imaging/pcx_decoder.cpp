@@ -124,7 +124,7 @@ RgbaImage DecodePcx(std::span<const std::uint8_t> bytes) noexcept {
   } catch (const std::bad_alloc&) {
     return image;
   }
-  if (!AllocateRgba(image, header.width, header.height)) {
+  if (!AllocateRgba(image, header.width, header.height, PixelFill::Undefined)) {
     return image;
   }
   RunReader reader(data);

@@ -36,7 +36,7 @@ RgbaImage DecodePng(std::span<const std::uint8_t> bytes) noexcept {
     return result;
   }
   png.get()->format = PNG_FORMAT_RGBA;
-  if (!AllocateRgba(result, png.get()->width, png.get()->height)) {
+  if (!AllocateRgba(result, png.get()->width, png.get()->height, PixelFill::Undefined)) {
     return result;
   }
   if (!png_image_finish_read(png.get(), nullptr, result.pixels.data(),

@@ -52,7 +52,7 @@ RgbaImage DecodeWithQt(std::span<const std::uint8_t> bytes, PictureFormat format
   }
   image.convertTo(QImage::Format_RGBA8888);
   if (image.isNull() || !AllocateRgba(result, static_cast<std::uint64_t>(image.width()),
-                                      static_cast<std::uint64_t>(image.height()))) {
+                                      static_cast<std::uint64_t>(image.height()), PixelFill::Undefined)) {
     return RgbaImage{};
   }
   for (int y = 0; y < result.height; ++y) {

@@ -13,13 +13,18 @@ bool DecodedSizeAllowed(std::uint64_t width, std::uint64_t height) noexcept {
   return width <= maxPixels && height <= maxPixels / width;
 }
 
-bool AllocateRgba(RgbaImage& image, std::uint64_t width, std::uint64_t height) noexcept {
+bool AllocateRgba(RgbaImage& image, std::uint64_t width, std::uint64_t height, PixelFill fill) noexcept {
   image = RgbaImage{};
   if (!DecodedSizeAllowed(width, height)) {
     return false;
   }
   try {
-    image.pixels.assign(static_cast<std::size_t>(width * height * 4), 0);
+    const auto size = static_cast<std::size_t>(width * height * 4);
+    if (fill == PixelFill::Zero) {
+      image.pixels.assign(size, 0);
+    } else {
+      image.pixels.resize(size);
+    }
   } catch (const std::bad_alloc&) {
     image.pixels = {};
     return false;
