@@ -18,6 +18,8 @@ public:
   // GBK code of a code unit that is not a surrogate: below 0x100 one byte, else two (high byte
   // first); 0 for a unit other than U+0000 when the code page lacks it.
   std::uint16_t Code(char16_t unit) const { return encode_[unit]; }
+  // The same for all 65536 units at once, for loops that look up many.
+  const std::uint16_t* Codes() const { return encode_.get(); }
   // Appends the GBK form of one code unit that is not a surrogate: "?" when the code page lacks it.
   // U+0000 appends a zero byte.
   void AppendUnit(char16_t unit, std::string& gbk) const {

@@ -2,9 +2,11 @@
 
 #include "platform/gbk_table.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace quillore {
 
@@ -20,6 +22,7 @@ namespace {
 constexpr char kLineBreakMarker[] = "{$}";
 constexpr unsigned char kQuoteLead = 0xA1; // "’", the apostrophe's stand-in inside the statement
 constexpr unsigned char kQuoteTrail = 0xAF;
+constexpr std::uint16_t kQuoteCode = kQuoteLead << 8 | kQuoteTrail;
 
 bool IsHighSurrogate(char16_t unit) {
   return unit >= 0xD800 && unit <= 0xDBFF;
@@ -28,18 +31,64 @@ bool IsLowSurrogate(char16_t unit) {
   return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
+// Value of a hexadecimal digit per byte, -1 for anything else.
+constexpr std::array<std::int8_t, 256> kHexValue = [] {
+  std::array<std::int8_t, 256> value{};
+  for (int b = 0; b < 256; ++b) {
+    value[b] = b >= '0' && b <= '9'   ? b - '0'
+               : b >= 'a' && b <= 'f' ? b - 'a' + 10
+               : b >= 'A' && b <= 'F' ? b - 'A' + 10
+                                      : -1;
+  }
+  return value;
+}();
+
 int HexValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') {
-    return c - u'0';
-  }
-  if (c >= u'a' && c <= u'f') {
-    return c - u'a' + 10;
-  }
-  if (c >= u'A' && c <= u'F') {
-    return c - u'A' + 10;
-  }
-  return -1;
+  return c < 0x100 ? kHexValue[c] : -1;
 }
+
+// A growing output buffer without the per-byte checks of std::string.
+class Output {
+public:
+  explicit Output(std::size_t capacity)
+      : buffer_(new char[capacity + kSlack]), capacity_(capacity + kSlack) {}
+  void Put(char c) {
+    Reserve(1);
+    buffer_[used_++] = c;
+  }
+  void Put(char a, char b) {
+    Reserve(2);
+    buffer_[used_++] = a;
+    buffer_[used_++] = b;
+  }
+  void Append(const char* data, std::size_t size) {
+    Reserve(size);
+    std::memcpy(buffer_.get() + used_, data, size);
+    used_ += size;
+  }
+  Text Take() const { return Text(buffer_.get(), used_); }
+
+  // For a tight loop that writes directly: Reserve room, take the Cursor and End, write, and hand the
+  // position back with SetCursor.
+  char* Cursor() { return buffer_.get() + used_; }
+  char* End() { return buffer_.get() + capacity_; }
+  void SetCursor(char* cursor) { used_ = static_cast<std::size_t>(cursor - buffer_.get()); }
+  void Reserve(std::size_t more) {
+    if (capacity_ - used_ < more) {
+      std::size_t capacity = (capacity_ + more) * 2;
+      std::unique_ptr<char[]> bigger(new char[capacity]);
+      std::memcpy(bigger.get(), buffer_.get(), used_);
+      buffer_ = std::move(bigger);
+      capacity_ = capacity;
+    }
+  }
+
+private:
+  static constexpr std::size_t kSlack = 16;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_;
+  std::size_t used_ = 0;
+};
 
 // Bytes the first pass copies unchanged in runs.
 constexpr std::array<bool, 256> kPlainInPreparation = [] {
@@ -59,25 +108,68 @@ constexpr std::array<bool, 256> kPlainInDecoding = [] {
   return plain;
 }();
 
-// Steps of the first pass: CR LF -> "{$}", a CR at the very start dropped, "\u" -> "%u", "'" -> "’".
-std::string Prepare(std::string_view text) {
-  std::string prepared;
-  prepared.resize(text.size() * 2); // at most: every byte an apostrophe
-  char* out = prepared.data();
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  if (n > 0 && text[0] == '\r' && !(n > 1 && text[1] == '\n')) {
-    i = 1;
+// What a backslash and this character stand for, for the escapes JSON writes (other than "\u");
+// zero for the rest.
+constexpr std::array<char, 256> kSimpleEscape = [] {
+  std::array<char, 256> escape{};
+  escape['"'] = '"';
+  escape['/'] = '/';
+  escape['\\'] = '\\';
+  escape['b'] = '\b';
+  escape['f'] = '\f';
+  escape['n'] = '\n';
+  escape['r'] = '\r';
+  escape['t'] = '\t';
+  return escape;
+}();
+
+// Bytes of the answer itself that both passes leave unchanged while all stages are idle.
+constexpr std::array<bool, 256> kPlainInAnswer = [] {
+  std::array<bool, 256> plain{};
+  for (int b = 0; b < 0x80; ++b) {
+    plain[b] = kPlainInPreparation[b] && kPlainInDecoding[b];
   }
-  while (i < n) {
-    std::size_t run = i;
-    while (run < n && kPlainInPreparation[static_cast<unsigned char>(text[run])]) {
+  return plain;
+}();
+
+// Skipping plain ASCII eight bytes at a time. A word is plain when no byte has its high bit set and
+// no byte equals one of the special characters (a byte equal to c is a zero byte of word ^ (c * ones)).
+constexpr std::uint64_t kOnes = 0x0101010101010101u;
+constexpr std::uint64_t kHighs = 0x8080808080808080u;
+
+constexpr bool HasZeroByte(std::uint64_t word) {
+  return ((word - kOnes) & ~word & kHighs) != 0;
+}
+
+template <char... Specials> std::size_t SkipPlainWords(const char* data, std::size_t i, std::size_t limit) {
+  while (limit - i >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, data + i, 8);
+    if ((word & kHighs) != 0 || (HasZeroByte(word ^ (kOnes * static_cast<unsigned char>(Specials))) || ...)) {
+      break;
+    }
+    i += 8;
+  }
+  return i;
+}
+
+// Steps of the first pass: CR LF -> "{$}", "\u" -> "%u", "'" -> "’". Prepares the characters that
+// start at `position` (a character boundary) and before `limit`, reading beyond it where a pattern
+// needs the next byte; writes at most twice as many bytes as it reads into `out`, moves `position`
+// on and returns the length written. (The dropping of a CR at the very start is the caller's.)
+std::size_t Prepare(std::string_view text, std::size_t& position, std::size_t limit, char* out) {
+  char* const start = out;
+  const std::size_t n = text.size();
+  std::size_t i = position;
+  while (i < limit) {
+    std::size_t run = SkipPlainWords<'\r', '\\', '\''>(text.data(), i, limit);
+    while (run < limit && kPlainInPreparation[static_cast<unsigned char>(text[run])]) {
       ++run;
     }
     std::memcpy(out, text.data() + i, run - i);
     out += run - i;
     i = run;
-    if (i == n) {
+    if (i == limit) {
       break;
     }
     char c = text[i];
@@ -104,41 +196,28 @@ std::string Prepare(std::string_view text) {
       ++i;
     }
   }
-  prepared.resize(out - prepared.data());
-  return prepared;
+  position = i;
+  return static_cast<std::size_t>(out - start);
 }
 
 class Decoder {
 public:
-  explicit Decoder(std::string& out) : table_(codepage::GbkTable::Get()), out_(out) {}
+  explicit Decoder(Output& out) : table_(codepage::GbkTable::Get()), encode_(table_.Codes()), out_(out) {}
 
-  void Run(std::string_view prepared) {
+  // Reads prepared text and returns how much of it was used: all of it, except that unless this is
+  // the last piece, a lead byte or the start of a "%uXXXX" at the end is left for the next one.
+  std::size_t Run(std::string_view prepared, bool last) {
     const std::size_t n = prepared.size();
     std::size_t i = 0;
+    out_.Reserve(n); // the fast loop writes no more than it reads
     while (i < n && !ended_) {
-      auto byte = static_cast<unsigned char>(prepared[i]);
       if (Idle()) {
-        // Plain ASCII goes straight to the output.
-        std::size_t run = i;
-        while (run < n && kPlainInDecoding[static_cast<unsigned char>(prepared[run])]) {
-          ++run;
-        }
-        if (run > i) {
-          out_.append(prepared.data() + i, run - i);
-          i = run;
-          continue;
-        }
-        // "%uXXXX" with no escape pending: the literal keeps it whole and unescape reads one unit.
-        if (byte == '%' && i + 5 < n && prepared[i + 1] == 'u') {
-          int d0 = HexValue(prepared[i + 2]), d1 = HexValue(prepared[i + 3]);
-          int d2 = HexValue(prepared[i + 4]), d3 = HexValue(prepared[i + 5]);
-          if ((d0 | d1 | d2 | d3) >= 0) {
-            Encode(static_cast<char16_t>(d0 << 12 | d1 << 8 | d2 << 4 | d3));
-            i += 6;
-            continue;
-          }
+        i = FastLoop(prepared, i);
+        if (i == n || (!last && prepared[i] == '%' && n - i < 6)) {
+          break; // a "%uXXXX" cut by the end of the piece is better read whole with the next one
         }
       }
+      auto byte = static_cast<unsigned char>(prepared[i]);
       // One character of the statement, read as the script engine reads it (invalid bytes as "?").
       if (byte < 0x80) {
         Literal(byte);
@@ -146,19 +225,160 @@ public:
       } else if (byte == 0x80) {
         Literal(0x20AC);
         ++i;
+      } else if (i + 1 == n && !last) {
+        break; // the trail byte comes with the next piece
       } else {
         char16_t unit = i + 1 < n ? table_.DecodePair(byte, static_cast<unsigned char>(prepared[i + 1])) : 0;
         Literal(unit ? unit : u'?');
         i += unit ? 2 : 1;
       }
     }
-    Finish();
+    return ended_ ? n : i;
+  }
+
+  bool ended() const { return ended_; }
+
+  bool Idle() const {
+    return literal_ == LiteralState::Normal && (pendingCount_ | braces_) == 0 && !(pendingHigh_ | haveLead_);
+  }
+
+  // The same on the answer itself, before the first pass: what that pass leaves alone and the fast
+  // loop below would write unchanged, "\uXXXX" (which the first pass makes "%uXXXX") and the other
+  // JSON escapes, which the literal turns into one plain character. Also a
+  // valid two-byte GBK character other than "’": it converts to one unit and back to itself. All of
+  // these are whole characters for both passes, so the two can take over from each other at the
+  // returned position.
+  std::size_t AnswerFastLoop(std::string_view answer, std::size_t i) {
+    const std::size_t n = answer.size();
+    const auto* p = reinterpret_cast<const unsigned char*>(answer.data());
+    out_.Reserve(2);
+    char* w = out_.Cursor();
+    char* const end = out_.End();
+    while (i < n && end - w >= 2) {
+      unsigned char byte = p[i];
+      if (kPlainInAnswer[byte]) {
+        std::size_t limit = std::min<std::size_t>(n, i + (end - w));
+        std::size_t run = SkipPlainWords<'\r', '\\', '\'', '%', '{'>(answer.data(), i + 1, limit);
+        while (run < limit && kPlainInAnswer[p[run]]) {
+          ++run;
+        }
+        std::memcpy(w, p + i, run - i);
+        w += run - i;
+        i = run;
+        continue;
+      }
+      if (byte == '\\') {
+        // The escapes JSON writes besides "\u": one character each. An escaped backslash followed
+        // by "u" is not one of them here: the first pass makes that "u" part of "%u".
+        unsigned char next = i + 1 < n ? p[i + 1] : 0;
+        if (char simple = kSimpleEscape[next];
+            simple != 0 && (next != '\\' || i + 2 == n || p[i + 2] != 'u')) {
+          *w++ = simple;
+          i += 2;
+          continue;
+        }
+        if (i + 5 >= n || next != 'u') {
+          break;
+        }
+        int unit = kHexValue[p[i + 2]] << 12 | kHexValue[p[i + 3]] << 8 | kHexValue[p[i + 4]] << 4 |
+                   kHexValue[p[i + 5]];
+        std::uint16_t code = unit < 0 ? 0 : encode_[unit];
+        if (code < 0x100 || code == kQuoteCode) {
+          break;
+        }
+        w[0] = static_cast<char>(code >> 8);
+        w[1] = static_cast<char>(code & 0xFF);
+        w += 2;
+        i += 6;
+        continue;
+      }
+      if (byte < 0x81 || i + 1 >= n || (byte == kQuoteLead && p[i + 1] == kQuoteTrail) ||
+          table_.DecodePair(byte, p[i + 1]) == 0) {
+        break;
+      }
+      w[0] = static_cast<char>(byte);
+      w[1] = static_cast<char>(p[i + 1]);
+      w += 2;
+      i += 2;
+    }
+    out_.SetCursor(w);
+    return i;
+  }
+
+  // End of the statement: whatever is held back is plain text.
+  void Finish() {
+    switch (literal_) {
+    case LiteralState::Normal:
+      break;
+    case LiteralState::Escape:
+      Unescape(u'\\'); // a trailing backslash stays
+      break;
+    case LiteralState::Hex:
+      Unescape(u'x');
+      if (digits_ == 1) {
+        Unescape(hexDigit_);
+      }
+      break;
+    case LiteralState::Octal:
+      Unescape(static_cast<char16_t>(value_));
+      break;
+    }
+    literal_ = LiteralState::Normal;
+    for (int k = 0; k < pendingCount_; ++k) {
+      Encode(pending_[k]);
+    }
+    pendingCount_ = 0;
+    if (pendingHigh_) {
+      pendingHigh_ = false;
+      if (!ended_) {
+        Restore('?');
+      }
+    }
+    if (haveLead_) {
+      out_.Put(static_cast<char>(lead_)); // a lead byte at the very end is a character alone
+      haveLead_ = false;
+    }
+    FlushBraces();
   }
 
 private:
-  bool Idle() const {
-    return literal_ == LiteralState::Normal && pendingCount_ == 0 && !pendingHigh_ && !haveLead_ &&
-           braces_ == 0;
+  // While every stage is idle: plain ASCII is copied, and "%uXXXX" that names a two-byte GBK
+  // character other than "’" is written as that character (the literal keeps "%uXXXX" whole and
+  // unescape reads one unit from it). Returns where something else begins.
+  std::size_t FastLoop(std::string_view prepared, std::size_t i) {
+    const std::size_t n = prepared.size();
+    const auto* p = reinterpret_cast<const unsigned char*>(prepared.data());
+    char* w = out_.Cursor();
+    char* const end = out_.End();
+    while (i < n && end - w >= 2) {
+      unsigned char byte = p[i];
+      if (kPlainInDecoding[byte]) {
+        std::size_t limit = std::min<std::size_t>(n, i + (end - w));
+        std::size_t run = SkipPlainWords<'\\', '%', '{', '\0'>(prepared.data(), i + 1, limit);
+        while (run < limit && kPlainInDecoding[p[run]]) {
+          ++run;
+        }
+        std::memcpy(w, p + i, run - i);
+        w += run - i;
+        i = run;
+        continue;
+      }
+      if (byte != '%' || i + 5 >= n || p[i + 1] != 'u') {
+        break;
+      }
+      int unit = kHexValue[p[i + 2]] << 12 | kHexValue[p[i + 3]] << 8 | kHexValue[p[i + 4]] << 4 |
+                 kHexValue[p[i + 5]];
+      std::uint16_t code = unit < 0 ? 0 : encode_[unit]; // a missing digit's -1 makes the unit negative
+      if (code < 0x100 || code == kQuoteCode) {
+        break;
+      }
+      w[0] = static_cast<char>(code >> 8);
+      w[1] = static_cast<char>(code & 0xFF);
+      w += 2;
+      i += 6;
+    }
+    out_.SetCursor(w);
+    return i;
   }
 
   // Stage 1: the body of a single-quoted string literal.
@@ -315,10 +535,9 @@ private:
     if (haveLead_) {
       haveLead_ = false;
       if (lead_ == kQuoteLead && b == kQuoteTrail) {
-        out_.push_back('\'');
+        out_.Put('\'');
       } else {
-        out_.push_back(static_cast<char>(lead_));
-        out_.push_back(static_cast<char>(b));
+        out_.Put(static_cast<char>(lead_), static_cast<char>(b));
       }
       return;
     }
@@ -328,7 +547,7 @@ private:
     }
     if (braces_ == 2 && b == '}') {
       braces_ = 0;
-      out_.append("\r\n");
+      out_.Put('\r', '\n');
       return;
     }
     FlushBraces();
@@ -338,60 +557,26 @@ private:
     } else if (b == '{') {
       braces_ = 1;
     } else {
-      out_.push_back(static_cast<char>(b));
+      out_.Put(static_cast<char>(b));
     }
   }
 
   void FlushBraces() {
     if (braces_ >= 1) {
-      out_.push_back('{');
+      out_.Put('{');
     }
     if (braces_ == 2) {
-      out_.push_back('$');
+      out_.Put('$');
     }
     braces_ = 0;
   }
 
-  // End of the statement: whatever is held back is plain text.
-  void Finish() {
-    switch (literal_) {
-    case LiteralState::Normal:
-      break;
-    case LiteralState::Escape:
-      Unescape(u'\\'); // a trailing backslash stays
-      break;
-    case LiteralState::Hex:
-      Unescape(u'x');
-      if (digits_ == 1) {
-        Unescape(hexDigit_);
-      }
-      break;
-    case LiteralState::Octal:
-      Unescape(static_cast<char16_t>(value_));
-      break;
-    }
-    literal_ = LiteralState::Normal;
-    for (int k = 0; k < pendingCount_; ++k) {
-      Encode(pending_[k]);
-    }
-    pendingCount_ = 0;
-    if (pendingHigh_) {
-      pendingHigh_ = false;
-      if (!ended_) {
-        Restore('?');
-      }
-    }
-    if (haveLead_) {
-      out_.push_back(static_cast<char>(lead_)); // a lead byte at the very end is a character alone
-      haveLead_ = false;
-    }
-    FlushBraces();
-  }
-
+private:
   enum class LiteralState { Normal, Escape, Hex, Octal };
 
   const codepage::GbkTable& table_;
-  std::string& out_;
+  const std::uint16_t* const encode_;
+  Output& out_;
   bool ended_ = false;
   // string literal
   LiteralState literal_ = LiteralState::Normal;
@@ -414,15 +599,38 @@ private:
 
 Text DecodeEscapes(const Text& text) {
   std::string_view input = View(text);
-  Text result;
   if (input.empty()) {
-    return result;
+    return Text();
   }
-  std::string prepared = Prepare(input);
-  result.reserve(prepared.size());
-  Decoder decoder(result);
-  decoder.Run(prepared);
-  return result;
+  // Stretches the fast loop can take go straight from the answer to the output. Anything else is
+  // prepared and decoded a small piece at a time, so the prepared text stays in the cache and the
+  // fast loop can take over again soon.
+  constexpr std::size_t kPiece = 16;
+  constexpr std::size_t kMostCarried = 5;
+  char prepared[kMostCarried + 2 * (kPiece + 1)];
+  Output out(input.size());
+  Decoder decoder(out);
+  std::size_t position = input[0] == '\r' && !(input.size() > 1 && input[1] == '\n') ? 1 : 0;
+  std::size_t carried = 0; // prepared bytes the decoder left for the next piece
+  while (!decoder.ended()) {
+    if (carried == 0 && decoder.Idle()) {
+      position = decoder.AnswerFastLoop(input, position);
+      if (position >= input.size()) {
+        break;
+      }
+    }
+    std::size_t limit = std::min(position + kPiece, input.size());
+    std::size_t length = carried + Prepare(input, position, limit, prepared + carried);
+    bool last = position >= input.size();
+    std::size_t used = decoder.Run(std::string_view(prepared, length), last);
+    carried = length - used;
+    std::memmove(prepared, prepared + used, carried);
+    if (last) {
+      break;
+    }
+  }
+  decoder.Finish();
+  return out.Take();
 }
 
 } // namespace quillore
