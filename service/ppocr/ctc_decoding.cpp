@@ -126,30 +126,116 @@ DecodedLine DecodeGreedy(const cv::Mat& probabilities, const CharacterSet& chara
   return line;
 }
 
+namespace {
+
+bool IsDigit(const std::string& text) {
+  return text.size() == 1 && text[0] >= '0' && text[0] <= '9';
+}
+
+// A CJK ideograph (the unified block and its extension A), written in three UTF-8 bytes.
+bool IsIdeograph(const std::string& text) {
+  if (text.size() != 3 || Utf8Length(text) != 3) {
+    return false;
+  }
+  const char32_t cp = ((static_cast<unsigned char>(text[0]) & 0x0F) << 12) |
+                      ((static_cast<unsigned char>(text[1]) & 0x3F) << 6) |
+                      (static_cast<unsigned char>(text[2]) & 0x3F);
+  return (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0x3400 && cp <= 0x4DBF);
+}
+
+// Pairs between which a space can stand: English words and numbers, and their edges against Chinese
+// text. Never two digits: digits have fixed widths, so "1" stands apart from its neighbours anyway.
+// Never Chinese punctuation, which carries its own blank half.
+bool MaySpace(const std::string& left, const std::string& right) {
+  const bool leftAscii = IsPrintableAscii(left), rightAscii = IsPrintableAscii(right);
+  if (IsDigit(left) && IsDigit(right)) {
+    return false;
+  }
+  return (leftAscii && (rightAscii || IsIdeograph(right))) || (IsIdeograph(left) && rightAscii);
+}
+
+// Ink columns of a line picture: the pixels on the smaller side of an Otsu split, counted per column
+// over the band of rows that holds the line itself (the run of inked rows through the middle; the crop
+// may take in the edges of the lines above and below). `bandHeight` receives the band's height.
+std::vector<int> InkPerColumn(const cv::Mat& line, int& bandHeight) {
+  cv::Mat binary;
+  cv::threshold(line, binary, 0, 1, cv::THRESH_BINARY | cv::THRESH_OTSU);
+  if (cv::countNonZero(binary) * 2 > static_cast<int>(binary.total())) {
+    binary = 1 - binary;
+  }
+  std::vector<int> inkPerRow(binary.rows);
+  for (int y = 0; y < binary.rows; ++y) {
+    inkPerRow[y] = cv::countNonZero(binary.row(y));
+  }
+  // The band: the inked run of rows nearest the middle.
+  int middle = binary.rows / 2, best = -1;
+  for (int d = 0; d <= binary.rows / 2 && best < 0; ++d) {
+    if (middle - d >= 0 && inkPerRow[middle - d] > 0) {
+      best = middle - d;
+    } else if (middle + d < binary.rows && inkPerRow[middle + d] > 0) {
+      best = middle + d;
+    }
+  }
+  std::vector<int> ink(binary.cols, 0);
+  bandHeight = 0;
+  if (best < 0) {
+    return ink;
+  }
+  int top = best, bottom = best;
+  while (top > 0 && inkPerRow[top - 1] > 0) {
+    --top;
+  }
+  while (bottom + 1 < binary.rows && inkPerRow[bottom + 1] > 0) {
+    ++bottom;
+  }
+  bandHeight = bottom - top + 1;
+  const cv::Mat band = binary.rowRange(top, bottom + 1);
+  for (int x = 0; x < band.cols; ++x) {
+    ink[x] = cv::countNonZero(band.col(x));
+  }
+  return ink;
+}
+
+} // namespace
+
 void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, float gapRatio) {
   CV_Assert(line.type() == CV_8U);
   if (decoded.characters.size() < 2 || frames <= 0 || line.empty()) {
     return;
   }
-  // Ink is the smaller side of an Otsu split; only the middle band of rows counts, because the crop
-  // may take in the edges of the lines above and below.
-  const int bandTop = line.rows / 5, bandBottom = line.rows - line.rows / 5;
-  cv::Mat band = line.rowRange(bandTop, bandBottom), binary;
-  cv::threshold(band, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-  if (cv::countNonZero(binary) * 2 > static_cast<int>(binary.total())) {
-    cv::bitwise_not(binary, binary);
+  int bandHeight = 0;
+  const std::vector<int> ink = InkPerColumn(line, bandHeight);
+  if (bandHeight == 0) {
+    return;
   }
-  std::vector<int> inkPerColumn(binary.cols);
-  for (int x = 0; x < binary.cols; ++x) {
-    inkPerColumn[x] = cv::countNonZero(binary.col(x));
+  // The gaps between letters of this line: a space must be clearly wider than the usual one.
+  std::vector<int> gaps;
+  int firstInk = -1, run = 0;
+  for (int x = 0; x < static_cast<int>(ink.size()); ++x) {
+    if (ink[x] > 0) {
+      if (firstInk >= 0 && run > 0) {
+        gaps.push_back(run);
+      }
+      firstInk = firstInk < 0 ? x : firstInk;
+      run = 0;
+    } else {
+      ++run;
+    }
   }
+  int usualGap = 0;
+  if (!gaps.empty()) {
+    // The lower median: with few gaps, the one wide gap must not set the measure.
+    const auto middle = gaps.begin() + (gaps.size() - 1) / 2;
+    std::nth_element(gaps.begin(), middle, gaps.end());
+    usualGap = *middle;
+  }
+  const int minGap = std::max({1, static_cast<int>(gapRatio * bandHeight + 0.5), 2 * usualGap});
   const double columnsPerFrame = static_cast<double>(line.cols) / frames;
-  const int minGap = std::max(1, static_cast<int>(gapRatio * line.rows + 0.5));
   const auto longestBlankRun = [&](int from, int to) {
-    int longest = 0, run = 0;
+    int longest = 0, blank = 0;
     for (int x = std::max(from, 0); x < std::min(to, line.cols); ++x) {
-      run = inkPerColumn[x] == 0 ? run + 1 : 0;
-      longest = std::max(longest, run);
+      blank = ink[x] == 0 ? blank + 1 : 0;
+      longest = std::max(longest, blank);
     }
     return longest;
   };
@@ -158,7 +244,7 @@ void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, fl
     if (i > 0) {
       const auto& left = decoded.characters[i - 1];
       const auto& right = decoded.characters[i];
-      if (IsPrintableAscii(left.text) && IsPrintableAscii(right.text)) {
+      if (MaySpace(left.text, right.text)) {
         const int from = static_cast<int>((left.lastFrame + 0.5) * columnsPerFrame);
         const int to = static_cast<int>((right.frame + 0.5) * columnsPerFrame);
         if (longestBlankRun(from, to) >= minGap) {

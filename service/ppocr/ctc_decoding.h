@@ -47,9 +47,11 @@ struct DecodedLine {
 // CV_32F): the best class per frame, repeats merged, blanks dropped.
 DecodedLine DecodeGreedy(const cv::Mat& probabilities, const CharacterSet& characters);
 
-// Inserts a space between two printable ASCII characters when the picture the recogniser read
-// (`line`: 8-bit grey, `frames` time steps across its width) has a run of blank columns between them
-// at least `gapRatio` of its height wide. Characters already separated by a space stay as they are.
+// Inserts a space between two characters of English text (printable ASCII, not two digits), or between
+// one and a Chinese ideograph, when the picture the recogniser read (`line`: 8-bit grey, `frames` time
+// steps across its width) has a run of blank columns between them at least `gapRatio` of the text's
+// height wide and twice the line's usual gap between letters. Characters already separated by a space
+// stay as they are.
 void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, float gapRatio);
 
 } // namespace quillore::ppocr

@@ -20,7 +20,7 @@ struct EngineOptions {
   DetectionParameters detection;
   float minConfidence = 0.5f;  // lines read with a lower mean character probability are dropped
   bool restoreSpaces = true;   // put back spaces between English words from the gaps in the picture
-  float spaceGapRatio = 0.11f; // a gap this fraction of the line height wide is a space
+  float spaceGapRatio = 0.17f; // a gap this fraction of the text height wide is a space
 };
 
 struct Line {

@@ -1,0 +1,211 @@
+// The character dictionary, greedy CTC decoding, and restoring spaces between English words.
+#include "service/ppocr/ctc_decoding.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+namespace quillore::ppocr {
+namespace {
+
+TEST(CharacterSet, ParsesOneCharacterPerLine) {
+  struct Case {
+    const char* what;
+    std::string text;
+    int classes; // 0: refused
+  };
+  const Case cases[] = {
+      {"plain lines", "a\nb\nc\n", 5},
+      // The last line needs no line feed.
+      {"no final line feed", "a\nb\nc", 5},
+      // Dictionaries written on Windows end their lines with CR LF.
+      {"CR LF", "a\r\nb\r\n", 4},
+      // Multi-byte characters of every length.
+      {"UTF-8 lengths", "\xC3\xA9\n\xE4\xB8\xAD\n\xF0\x9F\x98\x80\n", 5},
+      {"empty", "", 0},
+      // An empty line would give a class with no text.
+      {"empty line", "a\n\nb\n", 0},
+      {"two characters in a line", "ab\n", 0},
+      {"invalid byte", "a\n\xFF\n", 0},
+      // An overlong encoding of "/" and a lone surrogate are not valid UTF-8.
+      {"overlong", "\xC0\xAF\n", 0},
+      {"surrogate", "\xED\xA0\x80\n", 0},
+      {"truncated sequence", "\xE4\xB8\n", 0},
+      {"too large", std::string(kMaxDictionaryBytes + 1, 'a'), 0},
+  };
+  for (const auto& c : cases) {
+    CharacterSet set;
+    std::string error;
+    const bool ok = set.Parse(c.text, error);
+    EXPECT_EQ(ok, c.classes > 0) << c.what;
+    if (ok) {
+      EXPECT_EQ(set.Classes(), c.classes) << c.what;
+    } else {
+      EXPECT_FALSE(error.empty()) << c.what;
+    }
+  }
+}
+
+TEST(CharacterSet, TooManyLinesAreRefused) {
+  std::string text;
+  for (std::size_t i = 0; i <= kMaxDictionaryCharacters; ++i) {
+    text += "a\n";
+  }
+  CharacterSet set;
+  std::string error;
+  EXPECT_FALSE(set.Parse(text, error));
+  EXPECT_NE(error.find("more than"), std::string::npos) << error;
+}
+
+TEST(CharacterSet, BlankFirstDictionaryThenSpace) {
+  CharacterSet set;
+  std::string error;
+  ASSERT_TRUE(set.Parse("x\ny\n", error));
+  EXPECT_EQ(set.Character(0), ""); // the blank
+  EXPECT_EQ(set.Character(1), "x");
+  EXPECT_EQ(set.Character(2), "y");
+  EXPECT_EQ(set.Character(3), " "); // the class after the dictionary
+  EXPECT_EQ(set.Character(4), "");  // beyond the classes
+  EXPECT_EQ(set.Character(-1), "");
+}
+
+// Probabilities with one sure class per frame.
+cv::Mat Frames(const std::vector<int>& best, int classes, float probability = 0.9f) {
+  cv::Mat frames(static_cast<int>(best.size()), classes, CV_32F,
+                 cv::Scalar((1 - probability) / (classes - 1)));
+  for (int t = 0; t < frames.rows; ++t) {
+    frames.at<float>(t, best[t]) = probability;
+  }
+  return frames;
+}
+
+TEST(DecodeGreedy, MergesRepeatsAndDropsBlanks) {
+  CharacterSet set;
+  std::string error;
+  ASSERT_TRUE(set.Parse("a\nb\n", error));
+  struct Case {
+    const char* what;
+    std::vector<int> best;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"repeats merge", {1, 1, 1, 2, 2}, "ab"},
+      // A blank between two equal classes keeps both.
+      {"blank separates repeats", {1, 0, 1}, "aa"},
+      {"only blanks", {0, 0, 0}, ""},
+      {"leading and trailing blanks", {0, 2, 0, 0, 1, 0}, "ba"},
+      // The class after the dictionary is a space.
+      {"space class", {1, 3, 2}, "a b"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DecodeGreedy(Frames(c.best, set.Classes()), set).Text(), c.text) << c.what;
+  }
+}
+
+TEST(DecodeGreedy, ConfidenceIsTheMeanOfTheKeptCharactersAndFramesAreKept) {
+  CharacterSet set;
+  std::string error;
+  ASSERT_TRUE(set.Parse("a\nb\n", error));
+  cv::Mat frames = Frames({0, 1, 1, 0, 2}, set.Classes());
+  frames.at<float>(1, 1) = 0.8f;
+  frames.at<float>(2, 1) = 0.99f; // a repeat does not count again
+  frames.at<float>(4, 2) = 0.6f;
+  const DecodedLine line = DecodeGreedy(frames, set);
+  ASSERT_EQ(line.characters.size(), 2u);
+  EXPECT_NEAR(line.confidence, (0.8f + 0.6f) / 2, 1e-6);
+  EXPECT_EQ(line.characters[0].frame, 1);
+  EXPECT_EQ(line.characters[0].lastFrame, 2);
+  EXPECT_EQ(line.characters[1].frame, 4);
+  EXPECT_FLOAT_EQ(DecodeGreedy(Frames({0, 0}, set.Classes()), set).confidence, 0.0f);
+}
+
+// A 48-pixel-high line picture with dark blocks standing for letters at the given column ranges,
+// and the decoded characters placed on them (4 columns per frame).
+struct FakeLine {
+  cv::Mat picture;
+  DecodedLine decoded;
+  int frames;
+};
+
+FakeLine MakeLine(const std::vector<std::pair<std::string, std::pair<int, int>>>& letters,
+                  bool lightOnDark = false, bool neighbourAbove = false) {
+  const int width = letters.back().second.second + 20;
+  FakeLine line{cv::Mat(48, width, CV_8U, cv::Scalar(lightOnDark ? 20 : 240)), {}, width / 4};
+  for (const auto& [text, span] : letters) {
+    line.picture(cv::Rect(span.first, 14, span.second - span.first, 22)).setTo(lightOnDark ? 230 : 10);
+    const int middle = (span.first + span.second) / 2 / 4;
+    line.decoded.characters.push_back({text, middle, middle, 0.9f});
+  }
+  if (neighbourAbove) {
+    // The bottom of the line above runs along the top edge of the crop.
+    line.picture(cv::Rect(0, 0, width, 4)).setTo(lightOnDark ? 230 : 10);
+  }
+  return line;
+}
+
+TEST(RestoreWordSpaces, WideGapsBetweenEnglishLettersBecomeSpaces) {
+  // Letters 12 columns wide with 3-column gaps and one 12-column gap after "o": 0.17 of the 22 rows of
+  // text is 4 columns, twice the usual gap 6.
+  const std::vector<std::pair<std::string, std::pair<int, int>>> letters = {
+      {"N", {10, 22}}, {"o", {25, 37}}, {"w", {49, 61}}, {"a", {64, 76}}, {"y", {79, 91}}};
+  struct Case {
+    const char* what;
+    bool lightOnDark;
+    bool neighbourAbove;
+  };
+  const Case cases[] = {
+      {"dark on light", false, false},
+      {"light on dark", true, false},
+      // Ink of the next line at the top edge must not fill the gap.
+      {"neighbour line at the edge", false, true},
+  };
+  for (const auto& c : cases) {
+    FakeLine line = MakeLine(letters, c.lightOnDark, c.neighbourAbove);
+    RestoreWordSpaces(line.decoded, line.picture, line.frames, 0.17f);
+    EXPECT_EQ(line.decoded.Text(), "No way") << c.what;
+  }
+}
+
+TEST(RestoreWordSpaces, LeavesDigitsChineseAndExistingSpacesAlone) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::pair<int, int>>> letters;
+    std::string text;
+  };
+  const Case cases[] = {
+      // Digits have fixed widths; a wide gap between two of them is not a space.
+      {"digits", {{"1", {10, 22}}, {"7", {40, 52}}, {"5", {55, 67}}}, "175"},
+      // A gap already holding a decoded space gets no second one.
+      {"existing space", {{"a", {10, 22}}, {" ", {30, 31}}, {"b", {40, 52}}}, "a b"},
+      // Between two ideographs there is never a space.
+      {"ideographs",
+       {{"\xE4\xB8\xAD", {10, 22}}, {"\xE6\x96\x87", {40, 52}}, {"\xE5\xAD\x97", {55, 67}}},
+       "\xE4\xB8\xAD\xE6\x96\x87\xE5\xAD\x97"},
+      // Between an ideograph and an English word there may be.
+      {"ideograph then word",
+       {{"\xE4\xB8\xAD", {10, 22}}, {"a", {40, 52}}, {"b", {55, 67}}},
+       "\xE4\xB8\xAD ab"},
+      // Chinese punctuation carries its own blank half.
+      {"full-width comma",
+       {{"a", {10, 22}}, {"\xEF\xBC\x8C", {25, 30}}, {"b", {50, 62}}},
+       "a\xEF\xBC\x8C"
+       "b"},
+      // Narrow gaps only: nothing to add.
+      {"one word", {{"a", {10, 22}}, {"b", {25, 37}}, {"c", {40, 52}}}, "abc"},
+  };
+  for (const auto& c : cases) {
+    FakeLine line = MakeLine(c.letters);
+    RestoreWordSpaces(line.decoded, line.picture, line.frames, 0.17f);
+    EXPECT_EQ(line.decoded.Text(), c.text) << c.what;
+  }
+}
+
+TEST(RestoreWordSpaces, BlankPictureChangesNothing) {
+  FakeLine line = MakeLine({{"a", {10, 22}}, {"b", {40, 52}}});
+  line.picture.setTo(255);
+  RestoreWordSpaces(line.decoded, line.picture, line.frames, 0.17f);
+  EXPECT_EQ(line.decoded.Text(), "ab");
+}
+
+} // namespace
+} // namespace quillore::ppocr

@@ -1,0 +1,106 @@
+// The pictures the networks take: the detector's size and blob, cut-outs, the recogniser's blob.
+#include "service/ppocr/line_images.h"
+
+#include <gtest/gtest.h>
+
+namespace quillore::ppocr {
+namespace {
+
+TEST(DetectionSize, LongSideCappedSidesMultiplesOf32) {
+  struct Case {
+    const char* what;
+    cv::Size picture;
+    cv::Size expected;
+  };
+  const Case cases[] = {
+      // Smaller than the cap: only rounded, never scaled up.
+      {"small screenshot", {900, 380}, {896, 384}},
+      {"at the cap", {960, 960}, {960, 960}},
+      // 1920 x 1080 halves to 960 x 540; 540 rounds to 544.
+      {"full HD", {1920, 1080}, {960, 544}},
+      {"portrait page", {1240, 1754}, {672, 960}},
+      // Never below 32.
+      {"tiny", {10, 10}, {32, 32}},
+      {"long strip", {4000, 60}, {960, 32}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DetectionSize(c.picture, 960), c.expected) << c.what;
+  }
+}
+
+TEST(DetectionBlob, NormalisesEachChannelWithItsOwnMeanAndDeviation) {
+  const cv::Mat picture(40, 50, CV_8UC3, cv::Scalar(255, 0, 128));
+  const cv::Mat blob = DetectionBlob(picture, {64, 32});
+  ASSERT_EQ(blob.dims, 4);
+  EXPECT_EQ(blob.size[0], 1);
+  EXPECT_EQ(blob.size[1], 3);
+  EXPECT_EQ(blob.size[2], 32);
+  EXPECT_EQ(blob.size[3], 64);
+  // Channel by channel in the picture's order: (value / 255 - mean) / deviation.
+  EXPECT_NEAR(blob.ptr<float>(0, 0)[0], (1.0 - 0.485) / 0.229, 1e-4);
+  EXPECT_NEAR(blob.ptr<float>(0, 1)[5], (0.0 - 0.456) / 0.224, 1e-4);
+  EXPECT_NEAR(blob.ptr<float>(0, 2)[64 * 31 + 63], (128 / 255.0 - 0.406) / 0.225, 1e-4);
+}
+
+TEST(CutOut, StraightBoxIsCopied) {
+  cv::Mat picture(100, 200, CV_8UC3, cv::Scalar(255, 255, 255));
+  picture(cv::Rect(40, 30, 100, 20)).setTo(cv::Scalar(0, 0, 255));
+  const Quad quad = {cv::Point2f(40, 30), {140, 30}, {140, 50}, {40, 50}};
+  const cv::Mat cut = CutOut(picture, quad);
+  EXPECT_EQ(cut.size(), cv::Size(100, 20));
+  const cv::Scalar mean = cv::mean(cut(cv::Rect(2, 2, 96, 16)));
+  EXPECT_NEAR(mean[2], 255, 1);
+  EXPECT_NEAR(mean[0], 0, 1);
+}
+
+TEST(CutOut, TallBoxIsTurnedSoItsTopReadsFirst) {
+  cv::Mat picture(200, 100, CV_8UC3, cv::Scalar(255, 255, 255));
+  // A red mark at the top of a tall box.
+  picture(cv::Rect(40, 20, 20, 10)).setTo(cv::Scalar(0, 0, 255));
+  const Quad quad = {cv::Point2f(40, 20), {60, 20}, {60, 120}, {40, 120}};
+  const cv::Mat cut = CutOut(picture, quad);
+  ASSERT_EQ(cut.size(), cv::Size(100, 20));
+  EXPECT_NEAR(cv::mean(cut(cv::Rect(0, 0, 8, 20)))[0], 0, 1);     // the mark is at the left
+  EXPECT_NEAR(cv::mean(cut(cv::Rect(90, 0, 10, 20)))[0], 255, 1); // white at the right
+}
+
+TEST(CutOut, BoxSlightlyTallerThanWideStaysUpright) {
+  cv::Mat picture(100, 100, CV_8UC3, cv::Scalar(255, 255, 255));
+  const Quad quad = {cv::Point2f(10, 10), {40, 10}, {40, 50}, {10, 50}};
+  EXPECT_EQ(CutOut(picture, quad).size(), cv::Size(30, 40));
+}
+
+TEST(LineWidth, KeepsTheAspectWithinLimits) {
+  struct Case {
+    const char* what;
+    cv::Size cutOut;
+    int width;
+  };
+  const Case cases[] = {
+      {"already 48 high", {100, 48}, 100},
+      {"half height", {50, 24}, 100},
+      // Rounded up, so the last column of the line is not lost.
+      {"fraction", {101, 96}, 51},
+      {"narrow", {5, 48}, kMinLineWidth},
+      {"absurdly long", {100000, 48}, kMaxLineWidth},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LineWidth(c.cutOut), c.width) << c.what;
+  }
+}
+
+TEST(LineBlob, ScaledToTheLineHeightAndNormalisedToPlusMinusOne) {
+  cv::Mat cut(24, 60, CV_8UC3, cv::Scalar(255, 0, 0));
+  cv::Mat grey;
+  const cv::Mat blob = LineBlob(cut, grey);
+  ASSERT_EQ(blob.dims, 4);
+  EXPECT_EQ(blob.size[2], kLineHeight);
+  EXPECT_EQ(blob.size[3], 120);
+  EXPECT_EQ(grey.size(), cv::Size(120, kLineHeight));
+  EXPECT_EQ(grey.type(), CV_8U);
+  EXPECT_NEAR(blob.ptr<float>(0, 0)[0], 1.0, 1e-5);
+  EXPECT_NEAR(blob.ptr<float>(0, 1)[0], -1.0, 1e-5);
+}
+
+} // namespace
+} // namespace quillore::ppocr
