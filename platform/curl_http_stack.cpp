@@ -27,6 +27,9 @@ struct MultiDeleter {
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
+struct ShareDeleter {
+  void operator()(CURLSH* share) const { curl_share_cleanup(share); }
+};
 struct UrlDeleter {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
@@ -36,6 +39,7 @@ struct CurlStringDeleter {
 using EasyPtr = std::unique_ptr<CURL, EasyDeleter>;
 using MultiPtr = std::unique_ptr<CURLM, MultiDeleter>;
 using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
+using SharePtr = std::unique_ptr<CURLSH, ShareDeleter>;
 using UrlPtr = std::unique_ptr<CURLU, UrlDeleter>;
 using CurlString = std::unique_ptr<char, CurlStringDeleter>;
 
@@ -196,9 +200,13 @@ struct CurlHttpStack::Connection : Handle {
 
 struct CurlHttpStack::Request : Handle {
   ~Request() override {
+    // libcurl's order: out of the multi handle, then the easy handle, then what it shared.
     if (inMulti) {
       curl_multi_remove_handle(multi.get(), easy.get());
     }
+    easy.reset();
+    share.reset();
+    multi.reset();
   }
 
   std::shared_ptr<Connection> connection;
@@ -220,7 +228,8 @@ struct CurlHttpStack::Request : Handle {
   Origin firstOrigin;
 
   MultiPtr multi;
-  EasyPtr easy;
+  SharePtr share; // the cookies, kept across the transfers of redirects
+  EasyPtr easy;   // one per transfer
   SlistPtr headerList;
   char errorText[CURL_ERROR_SIZE] = {};
   bool inMulti = false;
@@ -272,8 +281,8 @@ void NoteActivity(Request& request) {
 
 // Latches true once the request line, headers and whole body have left.
 bool CheckRequestSent(Request& request) {
-  if (request.requestSent) {
-    return true;
+  if (request.requestSent || !request.easy) {
+    return request.requestSent;
   }
   curl_off_t pretransfer = 0;
   curl_off_t uploaded = 0;
@@ -380,10 +389,14 @@ int OnProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_o
   return 0;
 }
 
-// Sets every option of the current transfer from scratch (a redirect starts a new one).
+// A new easy handle for the current transfer (a redirect starts a new one), every option set.
 bool ConfigureTransfer(Request& request) {
+  request.easy.reset(); // before the header list it may still point to
+  request.easy.reset(curl_easy_init());
   CURL* easy = request.easy.get();
-  curl_easy_reset(easy);
+  if (easy == nullptr) {
+    return false;
+  }
   const auto& session = *request.connection->session;
   request.headerList.reset();
   curl_slist* list = nullptr;
@@ -467,8 +480,9 @@ bool ConfigureTransfer(Request& request) {
     curl_easy_setopt(easy, CURLOPT_USERNAME, request.serverUser.c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, request.serverPassword.c_str());
   }
+  curl_easy_setopt(easy, CURLOPT_SHARE, request.share.get());
   if (request.cookieEngine) {
-    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, ""); // the engine on, no file
   }
 
   static const char kNoBody[] = "";
@@ -742,8 +756,9 @@ HttpHandle CurlHttpStack::OpenRequest(HttpHandle handle, const WideBytes& verb, 
     return 0;
   }
   request->multi.reset(curl_multi_init());
-  request->easy.reset(curl_easy_init());
-  if (!request->multi || !request->easy) {
+  request->share.reset(curl_share_init());
+  if (!request->multi || !request->share ||
+      curl_share_setopt(request->share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK) {
     Fail("libcurl handles could not be made");
     return 0;
   }
