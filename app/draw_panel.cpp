@@ -164,8 +164,8 @@ QSize DrawPanel::ClientSize() const {
 void DrawPanel::SetBorder(int style) {
   border_ = std::clamp(style, 0, 5);
   const int width = BorderWidth(border_);
-  setContentsMargins(width, width, width, width); // a new client size comes with a resize event
-  update();
+  setContentsMargins(width, width, width, width);
+  // Qt sends a resize event for the new client area (at once, or when shown), which repaints it.
 }
 
 void DrawPanel::SetBackColor(Color color) {
@@ -533,6 +533,10 @@ void DrawPanel::DrawBorder(QPainter& painter) const {
 
 void DrawPanel::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
+  ClientResized();
+}
+
+void DrawPanel::ClientResized() {
   InvalidateBase();
   if (autoRedraw_ && buffer_.size() != ClientSize()) {
     // The buffer grows or shrinks with the panel and keeps what it holds.
@@ -541,6 +545,7 @@ void DrawPanel::resizeEvent(QResizeEvent* event) {
     QPainter(&buffer_).drawImage(0, 0, old);
   }
   stale_ = true;
+  update();
 }
 
 void DrawPanel::showEvent(QShowEvent* event) {

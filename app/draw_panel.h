@@ -128,6 +128,7 @@ private:
   bool EnsureDecoded() const;
   const QImage& Base();
   QImage ShrunkPicture(QSize client);
+  void ClientResized();
   void InvalidateBase();
   void RebuildBuffer();
   void InvalidatePanel();

@@ -143,6 +143,23 @@ TEST_F(DrawPanelTest, BorderStylesSetTheClientArea) {
   }
 }
 
+TEST_F(DrawPanelTest, ChangingTheBorderRepaintsTheNewClientArea) {
+  const QImage picture = Pattern(700, 300);
+  panel_->SetPicture(FileBytes(picture));
+  panel_->Refresh();
+  panel_->SetBorder(DrawPanel::BorderNone);
+  QImage client = Client();
+  ASSERT_EQ(client.size(), QSize(kPanelWidth, kPanelHeight));
+  EXPECT_EQ(client.pixel(0, 0), picture.pixel(0, 0));
+  EXPECT_EQ(client.pixel(kPanelWidth - 1, kPanelHeight - 1),
+            picture.pixel(kPanelWidth - 1, kPanelHeight - 1));
+  panel_->SetBorder(DrawPanel::BorderFrame);
+  client = Client();
+  ASSERT_EQ(client.size(), QSize(kPanelWidth - 8, kPanelHeight - 8));
+  EXPECT_EQ(client.pixel(0, 0), picture.pixel(0, 0)); // the picture starts at the client's corner
+  EXPECT_EQ(client.pixel(610, 239), picture.pixel(610, 239));
+}
+
 TEST_F(DrawPanelTest, ThinSingleLineBorderIsOnePixelOfTheFrameColour) {
   const QImage whole = panel_->grab().toImage();
   const QRgb frame = panel_->palette().color(QPalette::WindowText).rgb();
@@ -661,6 +678,12 @@ TEST_F(DrawingsTest, AutoRedrawKeepsThemAcrossRepaintsUntilThePictureChanges) {
   panel_->SetPicture(bytes_);
   EXPECT_FALSE(LineShows());
   EXPECT_EQ(Client().pixel(50, 40), picture_.pixel(50, 40));
+}
+
+TEST_F(DrawingsTest, WithAutoRedrawAPictureModeChangeStillShows) {
+  panel_->SetAutoRedraw(true);
+  panel_->SetPictureMode(DrawPanel::PictureTiled);
+  EXPECT_EQ(Client().pixel(350, 220), picture_.pixel(50, 20)); // the second tile across and down
 }
 
 TEST_F(DrawingsTest, AutoRedrawOffDiscardsTheBuffer) {
