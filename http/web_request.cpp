@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace quillore {
 
@@ -263,8 +264,14 @@ Text WebRequest(WebRequestArgs& args, HttpStack& stack) {
     args.responseCookies = MergeCookies(args.requestCookies, args.responseCookies);
   }
 
-  args.responseBytes = answer;
-  Text text = TextFromBytes(answer);
+  // The answer is not needed apart from the copy the caller gets; an answer may be very large.
+  args.responseBytes = std::move(answer);
+  const Bytes& bytes = args.responseBytes;
+  const void* zero = bytes.empty() ? nullptr : std::memchr(bytes.data(), 0, bytes.size());
+  std::size_t textLength =
+      zero == nullptr ? bytes.size()
+                      : static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes.data());
+  Text text(reinterpret_cast<const char*>(bytes.data()), textLength);
   AutomationInitialize();
   bool created = matcher.Create("<meta.+?charset=[^\\w]?([-\\w]+)", Left(text, kCharsetSearchBytes));
   if (created) {
@@ -272,7 +279,7 @@ Text WebRequest(WebRequestArgs& args, HttpStack& stack) {
     if (!charset.empty() && charset != "gbk" && charset != "gb2312") {
       // A character set the stream cannot take, like a stream that cannot be made, leaves the text.
       Text converted;
-      if (StreamReadText(answer, charset, converted)) {
+      if (StreamReadText(args.responseBytes, charset, converted)) {
         text = converted;
       }
     }

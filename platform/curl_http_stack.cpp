@@ -375,7 +375,8 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     request.buffered.clear();
     request.readPosition = 0;
   }
-  request.buffered.insert(request.buffered.end(), data, data + length);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+  request.buffered.insert(request.buffered.end(), bytes, bytes + length);
   return length;
 }
 
