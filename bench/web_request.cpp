@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -113,14 +114,16 @@ void BM_WebRequestPost1MiB(benchmark::State& state) {
 BENCHMARK(BM_WebRequestPost1MiB)->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_CurlCommandPost1MiB(benchmark::State& state) {
-  char path[] = "/tmp/bench_web_request_XXXXXX";
-  int fd = mkstemp(path);
+  std::string name = (std::filesystem::temp_directory_path() / "bench_web_request_XXXXXX").string();
+  std::vector<char> path(name.begin(), name.end());
+  path.push_back('\0');
+  int fd = mkstemp(path.data());
   if (fd < 0) {
     state.SkipWithError("cannot make the body file");
     return;
   }
   close(fd);
-  std::ofstream(path, std::ios::binary) << std::string(kPostBodyBytes, 'b');
+  std::ofstream(path.data(), std::ios::binary) << std::string(kPostBodyBytes, 'b');
   std::vector<std::string> command = {"curl",
                                       "--silent",
                                       "--show-error",
@@ -132,7 +135,7 @@ void BM_CurlCommandPost1MiB(benchmark::State& state) {
                                       "--header",
                                       kContentType,
                                       "--data-binary",
-                                      std::string("@") + path,
+                                      std::string("@") + path.data(),
                                       Server().Url("/post")};
   double seconds = 0;
   for (auto _ : state) {
@@ -142,13 +145,13 @@ void BM_CurlCommandPost1MiB(benchmark::State& state) {
         RunCommand(command);
       }
     } catch (const std::exception& error) {
-      unlink(path);
+      unlink(path.data());
       state.SkipWithError(error.what());
       return;
     }
     seconds += std::chrono::duration<double>(Clock::now() - start).count();
   }
-  unlink(path);
+  unlink(path.data());
   double curlSecondsPerPost = seconds / (static_cast<double>(state.iterations()) * kPostsPerRound);
   state.counters["ms_per_post"] = curlSecondsPerPost * 1000;
   // Below 1: WebRequest is faster than the command.

@@ -19,19 +19,20 @@ namespace {
 namespace hs = http_stack;
 using namespace web_request;
 
-// The steps whose failure is followed by processing pending window events, in the order they are
-// unwound at the end of a call: a failure at one of them processes events once for it and once for
-// every step after it in this list.
+// How many times pending window events are processed after a failed call, before the handles close.
+// The count unwinds the call and everything opened before it: receive, send, header call, request,
+// connection, time-outs, session and URL, in that order, once each. The platform check, credentials
+// and options unwind nothing.
 enum class Unwind : int {
-  kNone = 0,        // steps 2 and 12 to 16
-  kCrackUrl = 1,    // step 3
-  kOpen = 2,        // step 8
-  kSetTimeouts = 3, // step 9
-  kConnect = 4,     // step 10
-  kOpenRequest = 5, // step 11
-  kAddHeaders = 6,  // step 18
-  kSend = 7,        // step 20
-  kReceive = 8,     // step 21
+  kNone = 0,
+  kCrackUrl = 1,
+  kOpen = 2,
+  kSetTimeouts = 3,
+  kConnect = 4,
+  kOpenRequest = 5,
+  kAddHeaders = 6,
+  kSend = 7,
+  kReceive = 8, // also the full unwinding at the end of every call that got an answer
 };
 
 const char* Verb(int method) {

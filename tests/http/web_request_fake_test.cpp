@@ -571,7 +571,7 @@ TEST_F(WebRequestFakeTest, OddHeaderLinesDoNoHarm) {
   args_.redirectLocation = "before";
   EXPECT_EQ(Call(), "ok");
   EXPECT_EQ(args_.statusText, "200 OK");
-  // an empty Set-Cookie value still adds its separator, which step 28 then removes
+  // an empty Set-Cookie value still adds its separator, which is cut off at the end
   EXPECT_EQ(args_.responseCookies, "");
   EXPECT_EQ(args_.redirectLocation, "");
 }
