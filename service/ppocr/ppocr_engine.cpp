@@ -171,10 +171,10 @@ public:
         recognizers_(std::move(recognizers)) {}
 
   std::vector<Line> Recognize(const cv::Mat& picture, Timings& timings) {
-    const cv::Mat bgr = ToBgr(picture);
-    if (bgr.empty()) {
+    if (picture.empty()) {
       return {};
     }
+    const cv::Mat bgr = ToBgr(picture);
     auto start = Clock::now();
     const std::vector<Quad> quads = Detect(bgr);
     timings.detection = MillisecondsSince(start);

@@ -99,7 +99,8 @@ cv::Mat RenderVertical(const std::string& text, const TextStyle& style) {
   const QFont font = MakeFont(style);
   const QFontMetrics metrics(font);
   const QList<uint> points = QString::fromUtf8(text.c_str()).toUcs4();
-  const int cell = metrics.height();
+  // Characters set close together, as in a column of vertical text.
+  const int cell = style.pixelSize * 4 / 5;
   QImage image(cell + 2 * style.margin, cell * static_cast<int>(points.size()) + 2 * style.margin,
                QImage::Format_RGB32);
   image.fill(Paper(style));
@@ -110,7 +111,9 @@ cv::Mat RenderVertical(const std::string& text, const TextStyle& style) {
     const char32_t point = points[i];
     const QString character = QString::fromUcs4(&point, 1);
     const int x = style.margin + (cell - metrics.horizontalAdvance(character)) / 2;
-    painter.drawText(x, style.margin + metrics.ascent() + static_cast<int>(i) * cell, character);
+    painter.drawText(
+        x, style.margin + metrics.ascent() + static_cast<int>(i) * cell - (metrics.height() - cell) / 2,
+        character);
   }
   painter.end();
   return ToBgr(image);
@@ -133,6 +136,10 @@ double CharacterErrorRate(const std::string& expected, const std::string& recogn
     std::swap(previous, current);
   }
   return static_cast<double>(previous[b.size()]) / a.size();
+}
+
+std::size_t CodePointCount(const std::string& utf8) {
+  return CodePoints(utf8).size();
 }
 
 std::vector<SetPicture> RenderedSet() {

@@ -31,6 +31,9 @@ cv::Mat RenderVertical(const std::string& text, const TextStyle& style);
 // of code points of `expected` (1 when `expected` is empty and `recognised` is not).
 double CharacterErrorRate(const std::string& expected, const std::string& recognised);
 
+// Number of code points of a UTF-8 text.
+std::size_t CodePointCount(const std::string& utf8);
+
 // A recognition set: English and Chinese, several sizes, dark on light and light on dark.
 struct SetPicture {
   std::string name;
