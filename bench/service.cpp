@@ -136,6 +136,15 @@ std::vector<std::string> AnswerLines(const std::string& body) {
 // Error rate of every picture for every benchmark, for --details.
 std::map<std::string, std::vector<double>> pictureErrors;
 
+// What each run measured, for the side-by-side table at the end.
+struct Measured {
+  double msPerPicture = 0;
+  double cpuMsPerPicture = 0;
+  double picturesPerSecond = 0;
+  double errorPercent = 0;
+};
+std::map<std::string, Measured> measured;
+
 // Recognises the whole set with `parallel` pictures in flight; fills the counters.
 // CPU seconds the way under test has used so far.
 using CpuClock = double (*)();
@@ -150,6 +159,7 @@ void RunSet(benchmark::State& state, const std::string& label, int parallel, Cpu
   double latencySum = 0;
   std::size_t done = 0;
   const double cpuStart = cpu();
+  const auto wallStart = Clock::now();
   for (auto _ : state) {
     std::atomic<std::size_t> next{0};
     std::mutex mutex;
@@ -180,6 +190,10 @@ void RunSet(benchmark::State& state, const std::string& label, int parallel, Cpu
   state.counters["pictures_per_s"] =
       benchmark::Counter(static_cast<double>(done), benchmark::Counter::kIsRate);
   state.counters["CER_percent"] = errorSum * 100 / static_cast<double>(done);
+  const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
+  measured[label] = {latencySum * 1000 / static_cast<double>(done),
+                     cpuSeconds * 1000 / static_cast<double>(done), static_cast<double>(done) / wall,
+                     errorSum * 100 / static_cast<double>(done)};
 }
 
 void BM_Command(benchmark::State& state) {
@@ -232,6 +246,45 @@ BENCHMARK(BM_Service)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+std::string Describe(const std::string& label) {
+  if (label.rfind("command/", 0) == 0) {
+    return "tesseract command, " + label.substr(8) + " at a time";
+  }
+  // service/WORKERS/PREPARATION
+  const std::size_t slash = label.find('/', 8);
+  const std::string workers = label.substr(8, slash - 8);
+  const int preparation = std::stoi(label.substr(slash + 1));
+  static const char* const kPreparation[] = {", no preparation", ", inversion only", ", upscaling only", ""};
+  return "service, " + workers + (workers == "1" ? " worker" : " workers") + kPreparation[preparation & 3];
+}
+
+void PrintComparison() {
+  if (measured.empty()) {
+    return;
+  }
+  std::printf("\n| run | wall ms per picture | CPU ms per picture | pictures per second | CER %% |\n");
+  std::printf("|---|---:|---:|---:|---:|\n");
+  for (const auto& [label, m] : measured) {
+    std::printf("| %s | %.0f | %.0f | %.2f | %.2f |\n", Describe(label).c_str(), m.msPerPicture,
+                m.cpuMsPerPicture, m.picturesPerSecond, m.errorPercent);
+  }
+  const std::string all = std::to_string(kAll);
+  const auto ratio = [&](const std::string& ours, const std::string& theirs, auto field, const char* what) {
+    if (measured.count(ours) != 0 && measured.count(theirs) != 0) {
+      std::printf("%s: %.2fx\n", what, field(measured[ours]) / field(measured[theirs]));
+    }
+  };
+  std::printf("\n");
+  const auto wall = [](const Measured& m) { return m.msPerPicture; };
+  const auto cpuTime = [](const Measured& m) { return m.cpuMsPerPicture; };
+  const auto rate = [](const Measured& m) { return m.picturesPerSecond; };
+  ratio("command/1", "service/1/3", wall, "latency, command / service (one at a time)");
+  ratio("command/1", "service/1/3", cpuTime, "CPU per picture, command / service");
+  ratio("service/1/3", "command/1", rate, "throughput, service 1 worker / command 1 at a time");
+  ratio("service/" + all + "/3", "command/" + all, rate,
+        "throughput, service all workers / command all cores");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -257,6 +310,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  PrintComparison();
   if (details) {
     // Character error rate in percent of each picture (rows) in each run (columns).
     std::printf("%-24s", "picture");

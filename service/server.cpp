@@ -155,15 +155,13 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
     state->path = url;
     state->isOcr = state->path == kOcrPath;
     *context = state;
-    if (state->isOcr && state->method == "POST") {
-      // Refuse before reading a byte of the body when its announced size is already too big.
-      const std::int64_t length = ContentLength(connection);
-      if (length > config.maxBody) {
-        return Send(connection, *state, Error(413, "the body is larger than the limit"));
-      }
-      if (length > 0) {
-        state->body.reserve(static_cast<std::size_t>(length));
-      }
+    // Refuse before reading a byte of the body when its announced size is already too big.
+    const std::int64_t length = ContentLength(connection);
+    if (length > config.maxBody) {
+      return Send(connection, *state, Error(413, "the body is larger than the limit"));
+    }
+    if (state->isOcr && state->method == "POST" && length > 0) {
+      state->body.reserve(static_cast<std::size_t>(length));
     }
     return MHD_YES;
   }
@@ -171,7 +169,7 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   if (*uploadSize > 0) {
     state->received += *uploadSize;
     const bool collecting = state->isOcr && state->method == "POST";
-    if (collecting && static_cast<std::int64_t>(state->received) > config.maxBody) {
+    if (static_cast<std::int64_t>(state->received) > config.maxBody) {
       // A body without a length, or longer than it said. The reply can only go out once the body
       // has been read, so the rest is thrown away as it comes, up to kMaxDiscardFactor times the
       // limit; a client that keeps sending beyond that is cut off.
@@ -365,6 +363,8 @@ Reply Server::HandleRecognition(std::string_view body) {
       }
     } catch (const std::exception& e) {
       done->set_value(Error(500, std::string("recognition failed: ") + e.what()));
+    } catch (...) {
+      done->set_value(Error(500, "recognition failed"));
     }
   });
   if (!submitted) {

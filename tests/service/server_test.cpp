@@ -221,6 +221,10 @@ TEST_F(ServerTest, RefusesABodyOverTheLimitFromItsLengthAndWhileStreaming) {
   const HttpReply whileReading = testing::Send(port_, streamed);
   EXPECT_EQ(whileReading.status, 413) << whileReading.error;
 
+  streamed.path = "/healthz"; // the limit holds for every path
+  EXPECT_EQ(testing::Send(port_, streamed).status, 413);
+
+  streamed.path = "/api/ocr";
   streamed.body = std::string(100'000, ' ') + "{}"; // far beyond: the connection is cut off
   const HttpReply cutOff = testing::Send(port_, streamed);
   EXPECT_NE(cutOff.status, 200);
