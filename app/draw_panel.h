@@ -1,5 +1,4 @@
-// The picture area: a background colour and a picture given as file bytes, with immediate line and
-// text drawing over them that the next repaint of the panel wipes away.
+// The picture area: background, picture from file bytes, and line and text drawing a repaint wipes.
 #pragma once
 
 #include "recognition/draw_target.h"

@@ -1,5 +1,4 @@
-// PCX decoding (ours): run-length encoded, 1 bit black and white, 8 bits with a palette, 24 bits
-// as three 8-bit planes.
+// PCX decoding of our own: 1-bit black and white, 8-bit paletted, 24-bit as three planes.
 #pragma once
 
 #include "imaging/rgba_image.h"

@@ -1,5 +1,4 @@
-// Test pictures made with each format's own encoder (libpng, libjpeg, giflib, Qt) and a tiny PCX
-// writer of ours, from patterns the tests can predict pixel by pixel.
+// Test pictures from each format's own encoder (libpng, libjpeg, giflib, Qt) and a tiny PCX writer.
 #pragma once
 
 #include "imaging/rgba_image.h"
