@@ -85,8 +85,10 @@ std::string_view View(const Text& text) noexcept {
 }
 
 Text TextFromBytes(const Bytes& bytes) {
-  auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
-  return Text(bytes.begin(), end);
+  const void* zero = std::memchr(bytes.data(), 0, bytes.size());
+  std::size_t length =
+      zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes.data()) : bytes.size();
+  return Text(reinterpret_cast<const char*>(bytes.data()), length);
 }
 
 Bytes BytesFromText(const Text& text) {
