@@ -1,5 +1,7 @@
+#include "fake_engine.h"
 #include "picture_maker.h"
 #include "service/picture.h"
+#include "service/recognition.h"
 
 #include <gtest/gtest.h>
 #include <leptonica/allheaders.h>
@@ -174,6 +176,34 @@ TEST(EstimateTextHeight, GrowsWithTheFontSize) {
   PixPtr blank(pixCreate(100, 100, 8));
   pixSetAll(blank.get()); // all white: no marks
   EXPECT_EQ(EstimateTextHeight(blank.get()), 0);
+}
+
+} // namespace
+} // namespace quillore::service
+
+namespace quillore::service {
+namespace {
+
+TEST(RecognizePictureBytes, GivesBoxesInTheSentPicturesPixelsAfterScaling) {
+  // The fake engine boxes the whole picture it is given, so the box shows the mapping back.
+  testing::FakeEngine engine(std::make_shared<testing::Gate>());
+  const auto small = testing::RenderLines({"tiny text on a line", "and a second line"}, 10, false, false);
+  const RecognitionResult result = RecognizePictureBytes(engine, small.png, 40'000'000, {});
+  ASSERT_EQ(result.error, PictureError::None);
+  ASSERT_EQ(result.lines.size(), 1u);
+  const std::array<int, 8> whole = {0, 0, small.width, 0, small.width, small.height, 0, small.height};
+  EXPECT_EQ(result.lines[0].box, whole);
+  // The engine saw the larger copy.
+  EXPECT_NE(result.lines[0].text,
+            "picture " + std::to_string(small.width) + "x" + std::to_string(small.height));
+}
+
+TEST(RecognizePictureBytes, ReportsWhyAPictureCannotBeRead) {
+  testing::FakeEngine engine(std::make_shared<testing::Gate>());
+  EXPECT_EQ(RecognizePictureBytes(engine, "", 100, {}).error, PictureError::Empty);
+  EXPECT_EQ(RecognizePictureBytes(engine, testing::PlainPicture(20, 20), 100, {}).error,
+            PictureError::TooManyPixels);
+  EXPECT_EQ(RecognizePictureBytes(engine, testing::PlainPicture(20, 20), 400, {}).error, PictureError::None);
 }
 
 } // namespace
