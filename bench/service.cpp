@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -39,14 +40,19 @@ const std::vector<RenderedPicture>& Set() {
   return set;
 }
 
-// The set written to files once, for the command.
+// The set written to files once, for the command, in a folder removed when the benchmark ends.
+std::string setFolder;
+
 const std::vector<std::string>& SetFiles() {
   static const std::vector<std::string> files = [] {
-    char folder[] = "/tmp/quillore-bench-XXXXXX";
-    const char* made = mkdtemp(folder);
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillore-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) {
+      setFolder = pattern;
+    }
     std::vector<std::string> paths;
     for (const RenderedPicture& picture : Set()) {
-      const std::string path = std::string(made ? made : ".") + "/" + picture.name + ".png";
+      const std::string path =
+          (setFolder.empty() ? std::string(".") : setFolder) + "/" + picture.name + ".png";
       if (FILE* file = std::fopen(path.c_str(), "wb")) {
         std::fwrite(picture.png.data(), 1, picture.png.size(), file);
         std::fclose(file);
@@ -311,6 +317,9 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   PrintComparison();
+  if (!setFolder.empty()) {
+    std::filesystem::remove_all(setFolder);
+  }
   if (details) {
     // Character error rate in percent of each picture (rows) in each run (columns).
     std::printf("%-24s", "picture");
