@@ -1,5 +1,7 @@
 #include "platform/codepage.h"
 
+#include "platform/gbk_table.h"
+
 #include <iconv.h>
 
 #include <cerrno>
@@ -141,24 +143,12 @@ constexpr std::string_view kQuestionUtf16{"?\0", 2};
 } // namespace
 
 std::u16string Utf16FromGbk(std::string_view gbk) {
-  std::string bytes;
-  Convert(gbk, kUtf16, kGbk, SkipByte, kQuestionUtf16, bytes);
-  std::u16string units(bytes.size() / 2, u'\0');
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-  }
-  return units;
+  return GbkTable::Get().Utf16(gbk);
 }
 
 std::string GbkFromUtf16(std::u16string_view utf16) {
-  std::string bytes(utf16.size() * 2, '\0');
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    bytes[2 * i] = static_cast<char>(utf16[i] & 0xFF);
-    bytes[2 * i + 1] = static_cast<char>(utf16[i] >> 8);
-  }
   std::string gbk;
-  Convert(bytes, kGbk, kUtf16, SkipUtf16Unit, kQuestion, gbk);
+  GbkTable::Get().AppendGbk(utf16, gbk);
   return gbk;
 }
 
@@ -174,14 +164,16 @@ std::string GbkFromUtf8(std::string_view utf8) {
   return gbk;
 }
 
-bool GbkFromCharset(std::string_view bytes, const std::string& charset, std::string& gbk) {
-  bool utf16 = charset.rfind("UTF-16", 0) == 0 || charset.rfind("UCS-2", 0) == 0;
-  bool utf8 = charset == "UTF-8";
-  return Convert(bytes, kGbk, charset,
+bool ConvertWithIconv(std::string_view input, const std::string& to, const std::string& from,
+                      std::string& output) {
+  bool utf16 = from.rfind("UTF-16", 0) == 0;
+  bool utf8 = from == kUtf8;
+  std::string replacement = to.rfind("UTF-16", 0) == 0 ? std::string(kQuestionUtf16) : std::string(kQuestion);
+  return Convert(input, to, from,
                  utf16  ? SkipUtf16Unit
                  : utf8 ? SkipUtf8Char
                         : SkipByte,
-                 kQuestion, gbk);
+                 replacement, output);
 }
 
 } // namespace quillore::codepage

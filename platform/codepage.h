@@ -20,8 +20,11 @@ std::string GbkFromUtf16(std::u16string_view utf16);
 std::string Utf8FromGbk(std::string_view gbk);
 std::string GbkFromUtf8(std::string_view utf8);
 
-// Bytes of a named character set (as iconv knows it) to GBK. Returns false when the character set
-// is unknown; undecodable input becomes "?" per offending byte.
-bool GbkFromCharset(std::string_view bytes, const std::string& charset, std::string& gbk);
+// iconv between two named encodings, every character it cannot read or write becoming "?" (in the
+// target's form). For whole-character skipping, `from` should be CP936, UTF-8 or UTF-16LE. Returns
+// false when iconv does not know an encoding. The GBK <-> UTF-16 routines above use tables built
+// from iconv; this is their reference in tests, and the UTF-8 routines' engine.
+bool ConvertWithIconv(std::string_view input, const std::string& to, const std::string& from,
+                      std::string& output);
 
 } // namespace quillore::codepage

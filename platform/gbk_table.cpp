@@ -130,14 +130,4 @@ std::u16string GbkTable::Utf16(std::string_view gbk, std::vector<std::size_t>* b
   return utf16;
 }
 
-std::string GbkFromUtf16Fast(std::u16string_view utf16) {
-  std::string gbk;
-  GbkTable::Get().AppendGbk(utf16, gbk);
-  return gbk;
-}
-
-std::u16string Utf16FromGbkFast(std::string_view gbk) {
-  return GbkTable::Get().Utf16(gbk);
-}
-
 } // namespace quillore::codepage

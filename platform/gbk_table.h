@@ -53,8 +53,4 @@ private:
   std::unique_ptr<char16_t[]> decode_;
 };
 
-// Convenience forms of the table conversions.
-std::string GbkFromUtf16Fast(std::u16string_view utf16);
-std::u16string Utf16FromGbkFast(std::string_view gbk);
-
 } // namespace quillore::codepage

@@ -1,6 +1,7 @@
 #include "util/regex_matcher.h"
 
 #include "platform/automation.h"
+#include "platform/codepage.h"
 #include "platform/gbk_table.h"
 
 #include <algorithm>
@@ -46,7 +47,7 @@ bool RegexMatcher::Create(const Text& pattern, const Text& subject, bool caseSen
 }
 
 Text RegexMatcher::GetPattern() const {
-  return hasExpression_ ? codepage::GbkFromUtf16Fast(pattern_) : Text();
+  return hasExpression_ ? codepage::GbkFromUtf16(pattern_) : Text();
 }
 
 Text RegexMatcher::Replace(const Text& replacement) {
@@ -55,7 +56,7 @@ Text RegexMatcher::Replace(const Text& replacement) {
   }
   std::u16string replaced =
       ReplaceMatches(subject_, matches_, codepage::GbkTable::Get().Utf16(View(replacement)));
-  Text text = codepage::GbkFromUtf16Fast(replaced);
+  Text text = codepage::GbkFromUtf16(replaced);
   return Text(View(text));
 }
 
@@ -80,8 +81,7 @@ const RegexSpan* RegexMatcher::Group(int matchIndex, int groupIndex) const {
 }
 
 Text RegexMatcher::TextOf(const RegexSpan& span) const {
-  Text text =
-      codepage::GbkFromUtf16Fast(std::u16string_view(subject_).substr(span.start, span.end - span.start));
+  Text text = codepage::GbkFromUtf16(std::u16string_view(subject_).substr(span.start, span.end - span.start));
   return Text(View(text));
 }
 
