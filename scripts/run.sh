@@ -1,12 +1,50 @@
 #!/usr/bin/env bash
-# The run command: installs what is missing, builds, and opens the window.
+# The run command: installs what is missing, builds, starts the local recognition service when
+# nothing answers at the configured address, and opens the window.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+"$root/scripts/build.sh" >/dev/null
 build=${QUILLORE_BUILD_DIR:-$root/build}
-if [ ! -x "$build/app/quillore" ]; then
-  echo "run: the window program is not built yet (app/ is still missing)" >&2
-  exit 1
+
+# The same configuration the window and quillore-cli read.
+config="${XDG_CONFIG_HOME:-$HOME/.config}/quillore/quillore.conf"
+host=127.0.0.1:18443
+if [ -f "$config" ]; then
+  configured=$(sed -n 's/^[[:space:]]*host[[:space:]]*=[[:space:]]*\([^[:space:]]*\).*/\1/p' "$config" | tail -n 1)
+  [ -n "$configured" ] && host=$configured
+fi
+
+answers() { curl -sk --max-time 2 -o /dev/null "https://$host/healthz"; }
+
+if ! answers; then
+  case "$host" in
+    127.0.0.1:* | localhost:*)
+      state="${XDG_STATE_HOME:-$HOME/.local/state}/quillore"
+      mkdir -p "$state"
+      echo "run: starting quillore-ocrd on $host (log: $state/ocrd.log)" >&2
+      nohup "$build/service/quillore-ocrd" --listen "$host" >>"$state/ocrd.log" 2>&1 &
+      for _ in $(seq 1 60); do
+        answers && break
+        if ! kill -0 $! 2>/dev/null; then
+          echo "run: quillore-ocrd did not start; the end of its log:" >&2
+          tail -n 20 "$state/ocrd.log" >&2
+          exit 1
+        fi
+        sleep 0.5
+      done
+      answers || { echo "run: quillore-ocrd does not answer at $host" >&2; exit 1; }
+      ;;
+    *)
+      echo "run: warning: nothing answers at https://$host/healthz; recognition will give empty text" >&2
+      ;;
+  esac
+fi
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "run: there is no display here, so the window cannot open." >&2
+  echo "run: the recognition service is up; recognise pictures from the command line with:" >&2
+  echo "    $build/cli/quillore-cli PICTURE...        (add --json for lines and boxes)" >&2
+  exit 0
 fi
 exec "$build/app/quillore" "$@"
