@@ -14,9 +14,13 @@ packages=(
   # local recognition service
   libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-chi-sim
   libmicrohttpd-dev nlohmann-json3-dev
+  # the service's PP-OCR engine: OpenCV's DNN module, and the one-time model conversion
+  libopencv-core-dev libopencv-imgproc-dev libopencv-dnn-dev python3-onnx python3-numpy
   # fonts (Qt crashes at start with none; Chinese needs a CJK face) and a display for headless runs
   fonts-noto-cjk fonts-wqy-microhei xvfb xauth
 )
+# The models come from the npm registry; any npm will do, Debian's when there is none.
+command -v npm >/dev/null || packages+=(npm)
 if [ "${QUILLORE_WITH_FUZZ:-0}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
 fi

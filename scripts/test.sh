@@ -3,6 +3,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
+"$root/scripts/install-models.sh"
 "$root/scripts/build.sh"
 build=${QUILLORE_BUILD_DIR:-$root/build}
 cd "$build"
