@@ -1,6 +1,7 @@
 #include "platform/codepage.h"
 
 #include "platform/gbk_table.h"
+#include "platform/iconv_handle.h"
 
 #include <iconv.h>
 
@@ -18,28 +19,18 @@ namespace {
 // converting a short text.
 class IconvCache {
 public:
-  ~IconvCache() {
-    for (auto& [key, cd] : handles_) {
-      iconv_close(cd);
-    }
-  }
   // Null when iconv does not know one of the names.
   iconv_t Get(const std::string& to, const std::string& from) {
     auto key = std::make_pair(to, from);
     auto it = handles_.find(key);
-    if (it != handles_.end()) {
-      return it->second;
+    if (it == handles_.end()) {
+      it = handles_.emplace(std::move(key), IconvHandle(to.c_str(), from.c_str())).first;
     }
-    iconv_t cd = iconv_open(to.c_str(), from.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-      return nullptr;
-    }
-    handles_.emplace(std::move(key), cd);
-    return cd;
+    return it->second.valid() ? it->second.get() : nullptr;
   }
 
 private:
-  std::map<std::pair<std::string, std::string>, iconv_t> handles_;
+  std::map<std::pair<std::string, std::string>, IconvHandle> handles_;
 };
 
 IconvCache& Cache() {

@@ -1,5 +1,7 @@
 #include "platform/gbk_table.h"
 
+#include "platform/iconv_handle.h"
+
 #include <iconv.h>
 
 #include <cstdio>
@@ -18,24 +20,6 @@ bool IsHighSurrogate(char16_t unit) {
 bool IsLowSurrogate(char16_t unit) {
   return unit >= 0xDC00 && unit <= 0xDFFF;
 }
-
-// Owns one iconv descriptor.
-class IconvHandle {
-public:
-  IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~IconvHandle() {
-    if (valid()) {
-      iconv_close(cd_);
-    }
-  }
-  IconvHandle(const IconvHandle&) = delete;
-  IconvHandle& operator=(const IconvHandle&) = delete;
-  bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  iconv_t get() const { return cd_; }
-
-private:
-  iconv_t cd_;
-};
 
 } // namespace
 

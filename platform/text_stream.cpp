@@ -2,6 +2,7 @@
 
 #include "platform/automation.h"
 #include "platform/gbk_table.h"
+#include "platform/iconv_handle.h"
 
 #include <iconv.h>
 
@@ -103,24 +104,6 @@ const char* IconvNameOf(std::string_view charset) {
 bool StartsWith(std::string_view bytes, std::string_view prefix) {
   return bytes.size() >= prefix.size() && std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
 }
-
-// Owns one iconv descriptor.
-class IconvHandle {
-public:
-  IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~IconvHandle() {
-    if (valid()) {
-      iconv_close(cd_);
-    }
-  }
-  IconvHandle(const IconvHandle&) = delete;
-  IconvHandle& operator=(const IconvHandle&) = delete;
-  bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  iconv_t get() const { return cd_; }
-
-private:
-  iconv_t cd_;
-};
 
 // Code units of UTF-16 bytes; a trailing odd byte is dropped.
 std::u16string UnitsOfUtf16(std::string_view bytes, bool bigEndian) {
