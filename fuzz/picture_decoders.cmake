@@ -1,0 +1,1 @@
+target_link_libraries(fuzz_picture_decoders PRIVATE quillore_imaging)
