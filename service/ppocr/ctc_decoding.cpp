@@ -1,5 +1,7 @@
 #include "service/ppocr/ctc_decoding.h"
 
+#include "service/ppocr/line_images.h"
+
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
 
@@ -104,19 +106,23 @@ std::string DecodedLine::Text() const {
   return text;
 }
 
-DecodedLine DecodeGreedy(const cv::Mat& probabilities, const CharacterSet& characters) {
-  CV_Assert(probabilities.type() == CV_32F && probabilities.dims == 2);
+DecodedLine DecodeGreedy(const cv::Mat& scores, const CharacterSet& characters) {
+  CV_Assert(scores.type() == CV_32F && scores.dims == 2);
   DecodedLine line;
   int previous = -1;
   float sum = 0;
-  for (int frame = 0; frame < probabilities.rows; ++frame) {
-    const float* row = probabilities.ptr<float>(frame);
-    const int best = static_cast<int>(std::max_element(row, row + probabilities.cols) - row);
+  cv::Mat exponentials;
+  for (int frame = 0; frame < scores.rows; ++frame) {
+    const float* row = scores.ptr<float>(frame);
+    const int best = static_cast<int>(std::max_element(row, row + scores.cols) - row);
     if (best == previous && !line.characters.empty() && best != 0) {
       line.characters.back().lastFrame = frame;
     } else if (best != 0 && !characters.Character(best).empty()) {
-      line.characters.push_back({characters.Character(best), frame, frame, row[best]});
-      sum += row[best];
+      // Only the frames that start a character need their softmax.
+      cv::exp(scores.row(frame) - row[best], exponentials);
+      const float probability = static_cast<float>(1.0 / cv::sum(exponentials)[0]);
+      line.characters.push_back({characters.Character(best), frame, frame, probability});
+      sum += probability;
     }
     previous = best;
   }
@@ -154,57 +160,30 @@ bool MaySpace(const std::string& left, const std::string& right) {
   return (leftAscii && (rightAscii || IsIdeograph(right))) || (IsIdeograph(left) && rightAscii);
 }
 
-// Ink columns of a line picture: the pixels on the smaller side of an Otsu split, counted per column
-// over the band of rows that holds the line itself (the run of inked rows through the middle; the crop
-// may take in the edges of the lines above and below). `bandHeight` receives the band's height.
-std::vector<int> InkPerColumn(const cv::Mat& line, int& bandHeight) {
-  cv::Mat binary;
-  cv::threshold(line, binary, 0, 1, cv::THRESH_BINARY | cv::THRESH_OTSU);
-  if (cv::countNonZero(binary) * 2 > static_cast<int>(binary.total())) {
-    binary = 1 - binary;
-  }
-  std::vector<int> inkPerRow(binary.rows);
-  for (int y = 0; y < binary.rows; ++y) {
-    inkPerRow[y] = cv::countNonZero(binary.row(y));
-  }
-  // The band: the inked run of rows nearest the middle.
-  int middle = binary.rows / 2, best = -1;
-  for (int d = 0; d <= binary.rows / 2 && best < 0; ++d) {
-    if (middle - d >= 0 && inkPerRow[middle - d] > 0) {
-      best = middle - d;
-    } else if (middle + d < binary.rows && inkPerRow[middle + d] > 0) {
-      best = middle + d;
-    }
-  }
-  std::vector<int> ink(binary.cols, 0);
-  bandHeight = 0;
-  if (best < 0) {
-    return ink;
-  }
-  int top = best, bottom = best;
-  while (top > 0 && inkPerRow[top - 1] > 0) {
-    --top;
-  }
-  while (bottom + 1 < binary.rows && inkPerRow[bottom + 1] > 0) {
-    ++bottom;
-  }
-  bandHeight = bottom - top + 1;
-  const cv::Mat band = binary.rowRange(top, bottom + 1);
-  for (int x = 0; x < band.cols; ++x) {
-    ink[x] = cv::countNonZero(band.col(x));
-  }
-  return ink;
-}
-
 } // namespace
+
+double LatinShare(const DecodedLine& decoded) {
+  int latin = 0, counted = 0;
+  for (const auto& c : decoded.characters) {
+    if (c.text == " ") {
+      continue;
+    }
+    ++counted;
+    const char first = c.text[0];
+    latin += c.text.size() == 1 && ((first >= '0' && first <= '9') || (first >= 'A' && first <= 'Z') ||
+                                    (first >= 'a' && first <= 'z'));
+  }
+  return counted == 0 ? 0.0 : static_cast<double>(latin) / counted;
+}
 
 void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, float gapRatio) {
   CV_Assert(line.type() == CV_8U);
   if (decoded.characters.size() < 2 || frames <= 0 || line.empty()) {
     return;
   }
-  int bandHeight = 0;
-  const std::vector<int> ink = InkPerColumn(line, bandHeight);
+  const InkProfile profile = InkColumns(line);
+  const std::vector<int>& ink = profile.columns;
+  const int bandHeight = profile.bandHeight;
   if (bandHeight == 0) {
     return;
   }
@@ -230,6 +209,9 @@ void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, fl
     usualGap = *middle;
   }
   const int minGap = std::max({1, static_cast<int>(gapRatio * bandHeight + 0.5), 2 * usualGap});
+  // Next to a Chinese character the usual gap says little (Chinese characters stand apart by their
+  // own margins); a wider gap relative to the text height decides alone.
+  const int minGapBesideChinese = std::max(1, static_cast<int>(1.5 * gapRatio * bandHeight + 0.5));
   const double columnsPerFrame = static_cast<double>(line.cols) / frames;
   const auto longestBlankRun = [&](int from, int to) {
     int longest = 0, blank = 0;
@@ -247,7 +229,8 @@ void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, fl
       if (MaySpace(left.text, right.text)) {
         const int from = static_cast<int>((left.lastFrame + 0.5) * columnsPerFrame);
         const int to = static_cast<int>((right.frame + 0.5) * columnsPerFrame);
-        if (longestBlankRun(from, to) >= minGap) {
+        const bool besideChinese = IsIdeograph(left.text) || IsIdeograph(right.text);
+        if (longestBlankRun(from, to) >= (besideChinese ? minGapBesideChinese : minGap)) {
           result.push_back({" ", left.lastFrame, right.frame, 1.0f});
         }
       }

@@ -43,15 +43,19 @@ struct DecodedLine {
   std::string Text() const;
 };
 
-// Greedy decoding of one sequence of class probabilities (`probabilities`: frames x classes,
-// CV_32F): the best class per frame, repeats merged, blanks dropped.
-DecodedLine DecodeGreedy(const cv::Mat& probabilities, const CharacterSet& characters);
+// Greedy decoding of one sequence of class scores before the softmax (`scores`: frames x classes,
+// CV_32F): the best class per frame, repeats merged, blanks dropped. A character's probability is
+// the softmax of its first frame's scores.
+DecodedLine DecodeGreedy(const cv::Mat& scores, const CharacterSet& characters);
+
+// Share of the characters (spaces aside) that are ASCII letters or digits; 0 for no characters.
+double LatinShare(const DecodedLine& decoded);
 
 // Inserts a space between two characters of English text (printable ASCII, not two digits), or between
 // one and a Chinese ideograph, when the picture the recogniser read (`line`: 8-bit grey, `frames` time
 // steps across its width) has a run of blank columns between them at least `gapRatio` of the text's
-// height wide and twice the line's usual gap between letters. Characters already separated by a space
-// stay as they are.
+// height wide and twice the line's usual gap between letters (beside an ideograph: 1.5 `gapRatio` of
+// the height, whatever the usual gap). Characters already separated by a space stay as they are.
 void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, float gapRatio);
 
 } // namespace quillore::ppocr

@@ -72,20 +72,82 @@ cv::Mat CutOut(const cv::Mat& bgr, const Quad& quad) {
   return cut;
 }
 
-int LineWidth(cv::Size cutOut) {
-  const double width =
-      std::ceil(kLineHeight * static_cast<double>(cutOut.width) / std::max(1, cutOut.height));
+int LineWidth(cv::Size cutOut, double squeeze) {
+  const double width = std::ceil(squeeze * kLineHeight * cutOut.width / std::max(1, cutOut.height));
   return std::clamp(static_cast<int>(width), kMinLineWidth, kMaxLineWidth);
 }
 
-cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey) {
+cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey, double squeeze) {
   CV_Assert(cutOut.type() == CV_8UC3);
   cv::Mat resized;
-  cv::resize(cutOut, resized, cv::Size(LineWidth(cutOut.size()), kLineHeight), 0, 0, cv::INTER_LINEAR);
+  cv::resize(cutOut, resized, cv::Size(LineWidth(cutOut.size(), squeeze), kLineHeight), 0, 0,
+             cv::INTER_LINEAR);
   cv::cvtColor(resized, grey, cv::COLOR_BGR2GRAY);
   const double scale[3] = {1 / 127.5, 1 / 127.5, 1 / 127.5};
   const double shift[3] = {-1, -1, -1};
   return PlanarBlob(resized, scale, shift);
+}
+
+InkProfile InkColumns(const cv::Mat& grey) {
+  CV_Assert(grey.type() == CV_8U);
+  InkProfile profile;
+  profile.columns.assign(grey.cols, 0);
+  if (grey.empty()) {
+    return profile;
+  }
+  cv::Mat binary;
+  cv::threshold(grey, binary, 0, 1, cv::THRESH_BINARY | cv::THRESH_OTSU);
+  if (cv::countNonZero(binary) * 2 > static_cast<int>(binary.total())) {
+    binary = 1 - binary;
+  }
+  std::vector<int> inkPerRow(binary.rows);
+  for (int y = 0; y < binary.rows; ++y) {
+    inkPerRow[y] = cv::countNonZero(binary.row(y));
+  }
+  // The inked row nearest the middle, then the run of inked rows around it.
+  const int middle = binary.rows / 2;
+  int seed = -1;
+  for (int d = 0; d <= binary.rows / 2 && seed < 0; ++d) {
+    if (middle - d >= 0 && inkPerRow[middle - d] > 0) {
+      seed = middle - d;
+    } else if (middle + d < binary.rows && inkPerRow[middle + d] > 0) {
+      seed = middle + d;
+    }
+  }
+  if (seed < 0) {
+    return profile;
+  }
+  int top = seed, bottom = seed;
+  while (top > 0 && inkPerRow[top - 1] > 0) {
+    --top;
+  }
+  while (bottom + 1 < binary.rows && inkPerRow[bottom + 1] > 0) {
+    ++bottom;
+  }
+  profile.bandHeight = bottom - top + 1;
+  const cv::Mat band = binary.rowRange(top, bottom + 1);
+  for (int x = 0; x < band.cols; ++x) {
+    profile.columns[x] = cv::countNonZero(band.col(x));
+  }
+  return profile;
+}
+
+double InkRunsPerHeight(const InkProfile& profile) {
+  int runs = 0, first = -1, last = -1;
+  bool inRun = false;
+  for (int x = 0; x < static_cast<int>(profile.columns.size()); ++x) {
+    const bool ink = profile.columns[x] > 0;
+    runs += ink && !inRun;
+    inRun = ink;
+    if (ink) {
+      first = first < 0 ? x : first;
+      last = x;
+    }
+  }
+  if (profile.bandHeight == 0 || first < 0) {
+    return 0;
+  }
+  return runs / (static_cast<double>(last - first + 1) / profile.bandHeight);
 }
 
 } // namespace quillore::ppocr

@@ -5,6 +5,7 @@
 #include "service/ppocr/text_boxes.h"
 
 #include <opencv2/core.hpp>
+#include <vector>
 
 namespace quillore::ppocr {
 
@@ -30,11 +31,25 @@ cv::Mat DetectionBlob(const cv::Mat& bgr, cv::Size size);
 // to right.
 cv::Mat CutOut(const cv::Mat& bgr, const Quad& quad);
 
-// Width a cut-out gets at the recogniser's height: its aspect kept, within the limits above.
-int LineWidth(cv::Size cutOut);
+// Width a cut-out gets at the recogniser's height: its aspect kept, times `squeeze`, within the limits
+// above.
+int LineWidth(cv::Size cutOut, double squeeze = 1.0);
 
 // A cut-out resized to kLineHeight x LineWidth and normalised to -1..1 as an NCHW float blob; `grey`
 // receives the resized picture in 8-bit grey.
-cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey);
+cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey, double squeeze = 1.0);
+
+// Ink of a line picture (8-bit grey): the pixels on the smaller side of an Otsu split, counted per
+// column over the band of rows that holds the line itself, the run of inked rows through the middle
+// (a cut-out may take in the edges of the lines above and below).
+struct InkProfile {
+  std::vector<int> columns;
+  int bandHeight = 0; // 0 when the picture holds no ink
+};
+InkProfile InkColumns(const cv::Mat& grey);
+
+// Separate runs of inked columns per band height: about 1 for Chinese, whose characters are about as
+// wide as high, and 1.5 or more for English, digits and capitals included. 0 without ink.
+double InkRunsPerHeight(const InkProfile& profile);
 
 } // namespace quillore::ppocr

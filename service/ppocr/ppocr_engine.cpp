@@ -127,11 +127,17 @@ private:
   int built_ = 0;
 };
 
-// Output dimensions of a network for an input of the given NCHW size; throws cv::Exception.
-std::vector<int> OutputShape(cv::dnn::Net& net, int height, int width) {
+// Output dimensions of a network for a test input of the given NCHW size (and the output itself when
+// asked for); throws cv::Exception.
+std::vector<int> OutputShape(cv::dnn::Net& net, int height, int width, cv::Mat* output = nullptr) {
   const int size[] = {1, 3, height, width};
-  net.setInput(cv::Mat(4, size, CV_32F, cv::Scalar(0)));
+  cv::Mat input(4, size, CV_32F);
+  cv::randu(input, -1, 1);
+  net.setInput(input);
   const cv::Mat out = net.forward();
+  if (output != nullptr) {
+    *output = out.clone();
+  }
   return std::vector<int>(out.size.p, out.size.p + out.dims);
 }
 
@@ -156,6 +162,8 @@ cv::Mat ToBgr(const cv::Mat& picture) {
 struct LineResult {
   std::string text;
   float confidence = 0;
+  double latinShare = 0;
+  bool reread = false;
   double milliseconds = 0;
   int columns = 0;
   std::string error;
@@ -195,6 +203,7 @@ public:
         CV_Error(cv::Error::StsError, r.error);
       }
       timings.recognitionWork += r.milliseconds;
+      timings.reread += r.reread;
       timings.columns += r.columns;
     }
 
@@ -248,19 +257,20 @@ private:
     return quads;
   }
 
-  LineResult ReadLine(cv::dnn::Net& net, const cv::Mat& cutOut) {
+  LineResult ReadLine(cv::dnn::Net& net, const cv::Mat& cutOut, double squeeze) {
     const auto start = Clock::now();
     LineResult result;
     cv::Mat grey;
-    const cv::Mat blob = LineBlob(cutOut, grey);
+    const cv::Mat blob = LineBlob(cutOut, grey, squeeze);
     net.setInput(blob);
     const cv::Mat out = net.forward();
     CV_Assert(out.dims == 3 && out.size[2] == characters_.Classes());
     const int frames = out.size[1];
-    const cv::Mat probabilities(frames, out.size[2], CV_32F, const_cast<float*>(out.ptr<float>()));
-    DecodedLine decoded = DecodeGreedy(probabilities, characters_);
+    const cv::Mat scores(frames, out.size[2], CV_32F, const_cast<float*>(out.ptr<float>()));
+    DecodedLine decoded = DecodeGreedy(scores, characters_);
+    result.latinShare = LatinShare(decoded);
     if (options_.restoreSpaces) {
-      RestoreWordSpaces(decoded, grey, frames, options_.spaceGapRatio);
+      RestoreWordSpaces(decoded, grey, frames, options_.spaceGapRatio * squeeze);
     }
     result.text = decoded.Text();
     const auto first = result.text.find_first_not_of(' ');
@@ -273,19 +283,51 @@ private:
     return result;
   }
 
+  // True when the cut-out looks like Chinese: its ink comes in runs about as wide as the text is
+  // high, where English letters and digits make narrower ones.
+  bool LooksChinese(const cv::Mat& cutOut) const {
+    cv::Mat grey;
+    cv::cvtColor(cutOut, grey, cv::COLOR_BGR2GRAY);
+    cv::resize(grey, grey, cv::Size(LineWidth(cutOut.size()), kLineHeight), 0, 0, cv::INTER_AREA);
+    const double runs = InkRunsPerHeight(InkColumns(grey));
+    return runs > 0 && runs < options_.latinInkRuns;
+  }
+
+  // Chinese reads as well from a cut-out squeezed to a fraction of its width, and the recogniser's
+  // time follows the width; English letters do not survive the squeeze. A line that looks Chinese is
+  // read squeezed, and read again at full width when it came out mostly English or doubtful.
+  LineResult ReadAnyLine(cv::dnn::Net& net, const cv::Mat& cutOut, bool looksChinese) {
+    if (!looksChinese || options_.firstPassSqueeze >= options_.fullSqueeze) {
+      return ReadLine(net, cutOut, options_.fullSqueeze);
+    }
+    LineResult first = ReadLine(net, cutOut, options_.firstPassSqueeze);
+    if (first.latinShare < options_.maxLatinShare && first.confidence >= options_.recheckConfidence) {
+      return first;
+    }
+    LineResult second = ReadLine(net, cutOut, options_.fullSqueeze);
+    second.milliseconds += first.milliseconds;
+    second.columns += first.columns;
+    second.reread = true;
+    return second;
+  }
+
   std::vector<LineResult> ReadLines(const std::vector<cv::Mat>& cutOuts) {
     std::vector<LineResult> results(cutOuts.size());
-    // Widest first, so that the longest lines do not start last and leave the other threads idle.
+    std::vector<char> chinese(cutOuts.size());
+    std::vector<double> cost(cutOuts.size());
+    for (std::size_t i = 0; i < cutOuts.size(); ++i) {
+      chinese[i] = LooksChinese(cutOuts[i]);
+      cost[i] = LineWidth(cutOuts[i].size(), chinese[i] ? options_.firstPassSqueeze : options_.fullSqueeze);
+    }
+    // Dearest first, so that the longest lines do not start last and leave the other threads idle.
     std::vector<int> order(cutOuts.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-      return LineWidth(cutOuts[a].size()) > LineWidth(cutOuts[b].size());
-    });
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return cost[a] > cost[b]; });
     const auto readRange = [&](const cv::Range& range) {
       try {
         auto recognizer = recognizers_->Acquire();
         for (int k = range.start; k < range.end; ++k) {
-          results[order[k]] = ReadLine(*recognizer, cutOuts[order[k]]);
+          results[order[k]] = ReadAnyLine(*recognizer, cutOuts[order[k]], chinese[order[k]]);
         }
       } catch (const cv::Exception& e) {
         results[order[range.start]].error = Reason(e);
@@ -354,10 +396,20 @@ std::unique_ptr<Engine> Engine::Load(const EngineOptions& options, std::string& 
     return nullptr;
   }
   try {
-    const std::vector<int> read = OutputShape(*recognizer, kLineHeight, 96);
+    cv::Mat scores;
+    const std::vector<int> read = OutputShape(*recognizer, kLineHeight, 96, &scores);
     if (read.size() != 3 || read[0] != 1 || read[1] < 1) {
       error =
           "the recognition model " + paths.recognition + " does not give a sequence of class probabilities";
+      return nullptr;
+    }
+    // Rows of probabilities mean a model converted before the softmax was left to the engine.
+    double least = 0, most = 0;
+    cv::minMaxLoc(scores.reshape(1, 1), &least, &most);
+    if (least >= 0 && most <= 1) {
+      error = "the recognition model " + paths.recognition +
+              " gives probabilities, not scores: it was converted by an older script; run "
+              "scripts/install-models.sh again";
       return nullptr;
     }
     if (read[2] != characters.Classes()) {

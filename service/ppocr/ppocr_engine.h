@@ -18,6 +18,15 @@ struct EngineOptions {
   bool parallelLines = true;   // recognise the cut-outs of one picture on several networks at once
   int detectionMaxSide = 960;  // the detector sees the picture with its long side at most this
   DetectionParameters detection;
+  // The recogniser's input width relative to the cut-out's aspect. Lines that look Chinese (fewer
+  // than latinInkRuns runs of ink per text height) are read at firstPassSqueeze, and again at
+  // fullSqueeze when maxLatinShare or more of their characters came out as English letters and digits
+  // or their confidence is below recheckConfidence; other lines are read at fullSqueeze.
+  double firstPassSqueeze = 0.4;
+  double fullSqueeze = 1.0;
+  double latinInkRuns = 1.35;
+  double maxLatinShare = 0.5;
+  float recheckConfidence = 0.8f;
   float minConfidence = 0.5f;  // lines read with a lower mean character probability are dropped
   bool restoreSpaces = true;   // put back spaces between English words from the gaps in the picture
   float spaceGapRatio = 0.17f; // a gap this fraction of the text height wide is a space
@@ -36,6 +45,7 @@ struct Timings {
   double recognition = 0;     // the recogniser and decoding, wall time over all lines
   double recognitionWork = 0; // the same summed over lines (above the wall time when run in parallel)
   int lines = 0;              // boxes recognised
+  int reread = 0;             // of these, read squeezed first and again at full width
   int columns = 0;            // total width of the recogniser's inputs
 };
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <opencv2/imgproc.hpp>
 
 namespace quillore::ppocr {
@@ -69,14 +70,18 @@ TEST(CharacterSet, BlankFirstDictionaryThenSpace) {
   EXPECT_EQ(set.Character(-1), "");
 }
 
-// Probabilities with one sure class per frame.
-cv::Mat Frames(const std::vector<int>& best, int classes, float probability = 0.9f) {
-  cv::Mat frames(static_cast<int>(best.size()), classes, CV_32F,
-                 cv::Scalar((1 - probability) / (classes - 1)));
+// Scores with one winning class per frame: 10 for the winner, 0 for the others.
+cv::Mat Frames(const std::vector<int>& best, int classes) {
+  cv::Mat frames(static_cast<int>(best.size()), classes, CV_32F, cv::Scalar(0));
   for (int t = 0; t < frames.rows; ++t) {
-    frames.at<float>(t, best[t]) = probability;
+    frames.at<float>(t, best[t]) = 10;
   }
   return frames;
+}
+
+// The softmax probability of a score among others of 0.
+double Probability(double score, int classes) {
+  return std::exp(score) / (std::exp(score) + classes - 1);
 }
 
 TEST(DecodeGreedy, MergesRepeatsAndDropsBlanks) {
@@ -102,21 +107,43 @@ TEST(DecodeGreedy, MergesRepeatsAndDropsBlanks) {
   }
 }
 
-TEST(DecodeGreedy, ConfidenceIsTheMeanOfTheKeptCharactersAndFramesAreKept) {
+TEST(DecodeGreedy, ConfidenceIsTheMeanSoftmaxOfTheKeptCharactersAndFramesAreKept) {
   CharacterSet set;
   std::string error;
   ASSERT_TRUE(set.Parse("a\nb\n", error));
   cv::Mat frames = Frames({0, 1, 1, 0, 2}, set.Classes());
-  frames.at<float>(1, 1) = 0.8f;
-  frames.at<float>(2, 1) = 0.99f; // a repeat does not count again
-  frames.at<float>(4, 2) = 0.6f;
+  frames.at<float>(1, 1) = 3;
+  frames.at<float>(2, 1) = 8; // a repeat does not count again
+  frames.at<float>(4, 2) = 1;
   const DecodedLine line = DecodeGreedy(frames, set);
   ASSERT_EQ(line.characters.size(), 2u);
-  EXPECT_NEAR(line.confidence, (0.8f + 0.6f) / 2, 1e-6);
+  EXPECT_NEAR(line.characters[0].probability, Probability(3, set.Classes()), 1e-6);
+  EXPECT_NEAR(line.confidence, (Probability(3, set.Classes()) + Probability(1, set.Classes())) / 2, 1e-6);
   EXPECT_EQ(line.characters[0].frame, 1);
   EXPECT_EQ(line.characters[0].lastFrame, 2);
   EXPECT_EQ(line.characters[1].frame, 4);
   EXPECT_FLOAT_EQ(DecodeGreedy(Frames({0, 0}, set.Classes()), set).confidence, 0.0f);
+}
+
+TEST(LatinShare, CountsEnglishLettersAndDigitsAmongTheCharacters) {
+  CharacterSet set;
+  std::string error;
+  ASSERT_TRUE(set.Parse("a\n7\n\xE4\xB8\xAD\n.\n", error));
+  struct Case {
+    const char* what;
+    std::vector<int> best; // 1 a, 2 7, 3 an ideograph, 4 a full stop, 5 the space
+    double share;
+  };
+  const Case cases[] = {
+      {"nothing", {0, 0}, 0.0},
+      {"English only", {1, 0, 2}, 1.0},
+      {"Chinese only", {3, 0, 3}, 0.0},
+      // Spaces do not count; punctuation counts as a character that is not English.
+      {"half and half", {1, 5, 3, 0, 2, 4}, 0.5},
+  };
+  for (const auto& c : cases) {
+    EXPECT_DOUBLE_EQ(LatinShare(DecodeGreedy(Frames(c.best, set.Classes()), set)), c.share) << c.what;
+  }
 }
 
 // A 48-pixel-high line picture with dark blocks standing for letters at the given column ranges,

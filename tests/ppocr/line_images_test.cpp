@@ -104,3 +104,58 @@ TEST(LineBlob, ScaledToTheLineHeightAndNormalisedToPlusMinusOne) {
 
 } // namespace
 } // namespace quillore::ppocr
+
+namespace quillore::ppocr {
+namespace {
+
+// A 48-row line picture with dark (or light) blocks at the given column ranges, rows 12 to 35.
+cv::Mat Blocks(const std::vector<std::pair<int, int>>& spans, int width, bool lightOnDark = false) {
+  cv::Mat line(48, width, CV_8U, cv::Scalar(lightOnDark ? 30 : 235));
+  for (const auto& [from, to] : spans) {
+    line(cv::Rect(from, 12, to - from, 24)).setTo(lightOnDark ? 220 : 15);
+  }
+  return line;
+}
+
+TEST(InkColumns, CountsInkInTheMiddleBandWhateverThePolarity) {
+  for (const bool lightOnDark : {false, true}) {
+    cv::Mat line = Blocks({{10, 20}, {30, 34}}, 50, lightOnDark);
+    // A sliver of the next line along the bottom edge, apart from the text by blank rows.
+    line(cv::Rect(0, 44, 50, 4)).setTo(lightOnDark ? 220 : 15);
+    const InkProfile profile = InkColumns(line);
+    EXPECT_EQ(profile.bandHeight, 24) << lightOnDark;
+    EXPECT_EQ(profile.columns[5], 0) << lightOnDark;
+    EXPECT_EQ(profile.columns[15], 24) << lightOnDark;
+    EXPECT_EQ(profile.columns[32], 24) << lightOnDark;
+    EXPECT_EQ(profile.columns[25], 0) << lightOnDark;
+  }
+  const InkProfile blank = InkColumns(cv::Mat(48, 50, CV_8U, cv::Scalar(255)));
+  EXPECT_EQ(blank.bandHeight, 0);
+}
+
+TEST(InkRunsPerHeight, WideCharactersMakeFewRunsNarrowLettersMany) {
+  struct Case {
+    const char* what;
+    int blockWidth, gap;
+    double low, high;
+  };
+  const Case cases[] = {
+      // Square blocks with thin gaps, like Chinese characters: about one run per height.
+      {"square characters", 22, 3, 0.8, 1.1},
+      // Blocks half as wide as high, like English letters: about two.
+      {"narrow letters", 10, 3, 1.6, 2.0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::pair<int, int>> spans;
+    for (int x = 5; x + c.blockWidth < 400; x += c.blockWidth + c.gap) {
+      spans.emplace_back(x, x + c.blockWidth);
+    }
+    const double runs = InkRunsPerHeight(InkColumns(Blocks(spans, 420)));
+    EXPECT_GE(runs, c.low) << c.what;
+    EXPECT_LE(runs, c.high) << c.what;
+  }
+  EXPECT_EQ(InkRunsPerHeight(InkColumns(cv::Mat(48, 50, CV_8U, cv::Scalar(255)))), 0.0);
+}
+
+} // namespace
+} // namespace quillore::ppocr
