@@ -22,7 +22,7 @@ struct EngineOptions {
   // than latinInkRuns runs of ink per text height) are read at firstPassSqueeze, and again at
   // fullSqueeze when maxLatinShare or more of their characters came out as English letters and digits
   // or their confidence is below recheckConfidence; other lines are read at fullSqueeze.
-  double firstPassSqueeze = 0.4;
+  double firstPassSqueeze = 0.5;
   double fullSqueeze = 1.0;
   double latinInkRuns = 1.35;
   double maxLatinShare = 0.5;

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <iostream>
 #include <opencv2/imgproc.hpp>
 
 namespace quillore::ppocr {
@@ -62,7 +61,6 @@ TEST(Recognition, RenderedSetIsReadWithFewErrors) {
     const std::string expected = Joined(picture.lines);
     const double rate = testing::CharacterErrorRate(expected, Joined(lines));
     EXPECT_LE(rate, kMaxPictureErrorRate) << picture.name << " read as:\n" << Joined(lines);
-    std::cout << picture.name << " " << rate << "\n";
     EXPECT_EQ(lines.size(), picture.lines.size()) << picture.name;
     const double length = static_cast<double>(testing::CodePointCount(expected));
     errors += rate * length;
