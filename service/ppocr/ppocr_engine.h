@@ -52,8 +52,9 @@ struct Timings {
 class Engine {
 public:
   // Reads the models and the dictionary, builds one detector and one recogniser and runs each once on
-  // a small picture. Returns nothing and fills `error` when a file is missing or damaged, or the
-  // recogniser's classes do not match the dictionary.
+  // a small picture, then one more recogniser per further thread when lines are read in parallel. Returns
+  // nothing and fills `error` when a file is missing or damaged, or the recogniser's classes do not match the
+  // dictionary.
   static std::unique_ptr<Engine> Load(const EngineOptions& options, std::string& error);
 
   ~Engine();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <future>
 #include <opencv2/imgproc.hpp>
 
@@ -67,6 +68,41 @@ TEST(Recognition, RenderedSetIsReadWithFewErrors) {
     characters += length;
   }
   EXPECT_LE(errors / characters, kMaxSetErrorRate);
+}
+
+// Chinese lines are read from a cut-out squeezed to half its width; English ones at full width.
+TEST(Recognition, ChineseLinesAreReadSqueezedEnglishOnesAtFullWidth) {
+  REQUIRE_ENGINE(engine, true);
+  testing::TextStyle style;
+  style.pixelSize = 24;
+  struct Case {
+    const char* what;
+    std::vector<std::string> lines;
+    double low, high; // columns read, relative to the cut-outs' full-width columns, roughly
+  };
+  const Case cases[] = {
+      {"Chinese", {"今天天气很好，我们去公园散步。", "请在下周五之前提交年度报告。"}, 0.4, 0.6},
+      {"English", {"The quick brown fox jumps over the lazy dog.", "Please reply before Friday."}, 0.9, 1.1},
+  };
+  for (const auto& c : cases) {
+    const cv::Mat picture = testing::RenderLines(c.lines, style);
+    Timings timings;
+    const auto lines = engine->Recognize(picture, &timings);
+    EXPECT_LE(testing::CharacterErrorRate(Joined(c.lines), Joined(lines)), kMaxPictureErrorRate)
+        << c.what << " read as:\n"
+        << Joined(lines);
+    EXPECT_EQ(timings.reread, 0) << c.what;
+    // A full-width cut-out of one line is about as many columns at height 48 as the text is long in
+    // line heights times 48; the boxes tell how long that is.
+    double fullWidth = 0;
+    for (const auto& line : lines) {
+      const double width = std::hypot(line.box[2] - line.box[0], line.box[3] - line.box[1]);
+      const double height = std::hypot(line.box[6] - line.box[0], line.box[7] - line.box[1]);
+      fullWidth += std::ceil(48 * width / height);
+    }
+    EXPECT_GE(timings.columns, c.low * fullWidth) << c.what;
+    EXPECT_LE(timings.columns, c.high * fullWidth) << c.what;
+  }
 }
 
 TEST(Recognition, BoxesAreClockwiseFromTopLeftAroundTheirLines) {

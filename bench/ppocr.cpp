@@ -1,0 +1,489 @@
+// The PP-OCR engine against Tesseract (the service's engine, when built, and the tesseract command) on
+// one rendered set, in one run: character error rate, latency p50 and p90, pictures per second with
+// one worker and with all, resident memory with the models loaded, and where the PP-OCR engine's time
+// goes. Run through scripts/bench-ppocr.sh.
+#include "service/ppocr/ppocr_engine.h"
+#include "tests/ppocr/rendering.h"
+
+#ifdef QUILLORE_BENCH_WITH_SERVICE
+#include "service/engine.h"
+#include "service/line_text.h"
+#include "service/recognition.h"
+#endif
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QImage>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+using namespace quillore;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kLanguages = "chi_sim+eng";
+constexpr int kPasses = 2; // passes over the set per run, for more latency samples
+
+struct Picture {
+  std::string name;
+  std::vector<std::string> lines;
+  cv::Mat bgr;
+  std::string png;
+  std::string path; // the PNG written to a file, for the command
+};
+
+std::string EncodePng(const cv::Mat& bgr) {
+  QImage image(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_BGR888);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+const std::vector<Picture>& Set() {
+  static const std::vector<Picture> set = [] {
+    char folder[] = "/tmp/quillore-bench-ppocr-XXXXXX";
+    const char* made = mkdtemp(folder);
+    std::vector<Picture> pictures;
+    for (auto& p : ppocr::testing::RenderedSet()) {
+      Picture picture{p.name, p.lines, p.picture, EncodePng(p.picture), ""};
+      picture.path = std::string(made != nullptr ? made : "/tmp") + "/" + p.name + ".png";
+      std::ofstream(picture.path, std::ios::binary) << picture.png;
+      pictures.push_back(std::move(picture));
+    }
+    return pictures;
+  }();
+  return set;
+}
+
+// Lines tidied the way the service tidies every engine's lines, when the service is built.
+std::string Tidy(const std::string& line) {
+#ifdef QUILLORE_BENCH_WITH_SERVICE
+  return service::TidyLine(line);
+#else
+  return line;
+#endif
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) {
+    const std::string tidy = Tidy(line);
+    if (!tidy.empty()) {
+      text += (text.empty() ? "" : "\n") + tidy;
+    }
+  }
+  return text;
+}
+
+double Seconds(const timeval& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+double OwnCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+std::atomic<double> commandCpuSeconds{0};
+std::atomic<long> commandMaxRssKb{0};
+
+// "tesseract FILE stdout -l chi_sim+eng", one process per picture, its lines.
+std::vector<std::string> RunCommand(const std::string& path) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) {
+    return {};
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const char* argv[] = {"tesseract", path.c_str(), "stdout", "-l", kLanguages, nullptr};
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, "tesseract", &actions, nullptr, const_cast<char**>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  std::string out;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(pipeFds[0]);
+  if (spawned == 0) {
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    commandCpuSeconds = commandCpuSeconds + Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    long seen = commandMaxRssKb;
+    while (usage.ru_maxrss > seen && !commandMaxRssKb.compare_exchange_weak(seen, usage.ru_maxrss)) {
+    }
+  }
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < out.size()) {
+    const std::size_t end = std::min(out.find('\n', start), out.size());
+    lines.push_back(out.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+ppocr::Engine* PpocrEngine() {
+  static std::unique_ptr<ppocr::Engine> engine = [] {
+    std::string error;
+    auto loaded = ppocr::Engine::Load({}, error);
+    if (!loaded) {
+      std::fprintf(stderr, "bench_ppocr: %s\nRun scripts/install-models.sh first.\n", error.c_str());
+    }
+    return loaded;
+  }();
+  return engine.get();
+}
+
+// Where the PP-OCR engine's time went over the one-worker runs, summed over pictures.
+std::mutex timingsMutex;
+ppocr::Timings timingsSum;
+int timedPictures = 0;
+
+std::vector<std::string> RunPpocr(std::size_t index, bool record) {
+  ppocr::Timings timings;
+  std::vector<std::string> texts;
+  for (const auto& line : PpocrEngine()->Recognize(Set()[index].bgr, &timings)) {
+    texts.push_back(line.text);
+  }
+  if (record) {
+    std::lock_guard lock(timingsMutex);
+    timingsSum.detection += timings.detection;
+    timingsSum.cutting += timings.cutting;
+    timingsSum.recognition += timings.recognition;
+    timingsSum.recognitionWork += timings.recognitionWork;
+    timingsSum.lines += timings.lines;
+    timingsSum.columns += timings.columns;
+    ++timedPictures;
+  }
+  return texts;
+}
+
+#ifdef QUILLORE_BENCH_WITH_SERVICE
+std::vector<std::string> RunTesseractEngine(service::Engine& engine, std::size_t index) {
+  const auto result = service::RecognizePictureBytes(engine, Set()[index].png, 40'000'000, {});
+  std::vector<std::string> texts;
+  for (const auto& line : result.lines) {
+    texts.push_back(line.text);
+  }
+  return texts;
+}
+#endif
+
+struct Measured {
+  double p50 = 0, p90 = 0; // wall ms per picture
+  double cpuMs = 0;        // CPU ms per picture
+  double picturesPerSecond = 0;
+  double errorRate = 0; // over all characters of the set
+  std::vector<double> pictureErrors;
+  std::vector<double> pictureMs; // mean wall time of each picture
+};
+std::map<std::string, Measured> measured;
+
+using Recognise = std::function<std::vector<std::string>(std::size_t index, int worker)>;
+
+// `workers` threads take pictures from the set in turn, kPasses times over; fills the counters.
+void RunSet(benchmark::State& state, const std::string& label, int workers,
+            const std::function<double()>& cpu, const Recognise& recognise) {
+  const auto& set = Set();
+  std::vector<double> latencies;
+  std::vector<double> errors(set.size(), 0.0);
+  std::vector<double> pictureMs(set.size(), 0.0);
+  std::mutex mutex;
+  // One pass untimed: the engines build their working buffers on first use.
+  for (std::size_t i = 0; i < set.size(); ++i) {
+    recognise(i, 0);
+  }
+  const double cpuStart = cpu();
+  const auto wallStart = Clock::now();
+  std::size_t done = 0;
+  for (auto _ : state) {
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> threads;
+    for (int w = 0; w < workers; ++w) {
+      threads.emplace_back([&, w] {
+        for (std::size_t k = next++; k < kPasses * set.size(); k = next++) {
+          const std::size_t i = k % set.size();
+          const auto start = Clock::now();
+          const std::vector<std::string> lines = recognise(i, w);
+          const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+          const double error = ppocr::testing::CharacterErrorRate(Joined(set[i].lines), Joined(lines));
+          std::lock_guard lock(mutex);
+          latencies.push_back(ms);
+          pictureMs[i] += ms / kPasses;
+          errors[i] = error;
+          ++done;
+        }
+      });
+    }
+    for (auto& thread : threads) {
+      thread.join();
+    }
+  }
+  const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
+  Measured m;
+  std::sort(latencies.begin(), latencies.end());
+  m.p50 = latencies[latencies.size() / 2];
+  m.p90 = latencies[std::min(latencies.size() - 1, latencies.size() * 9 / 10)];
+  m.cpuMs = (cpu() - cpuStart) * 1000 / static_cast<double>(done);
+  m.picturesPerSecond = static_cast<double>(done) / wall;
+  double wrong = 0, characters = 0;
+  for (std::size_t i = 0; i < set.size(); ++i) {
+    const double length = static_cast<double>(ppocr::testing::CodePointCount(Joined(set[i].lines)));
+    wrong += errors[i] * length;
+    characters += length;
+  }
+  m.errorRate = wrong / characters;
+  m.pictureErrors = errors;
+  m.pictureMs = pictureMs;
+  state.SetItemsProcessed(static_cast<std::int64_t>(done));
+  state.counters["p50_ms"] = m.p50;
+  state.counters["p90_ms"] = m.p90;
+  state.counters["cpu_ms_per_picture"] = m.cpuMs;
+  state.counters["pictures_per_s"] = m.picturesPerSecond;
+  state.counters["CER_percent"] = m.errorRate * 100;
+  measured[label] = m;
+}
+
+const int kAll = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+
+void BM_Ppocr(benchmark::State& state) {
+  const int workers = static_cast<int>(state.range(0));
+  if (PpocrEngine() == nullptr) {
+    state.SkipWithError("the PP-OCR models are not installed");
+    return;
+  }
+  RunSet(state, "ppocr/" + std::to_string(workers), workers, OwnCpuSeconds,
+         [&](std::size_t i, int) { return RunPpocr(i, workers == 1); });
+}
+
+#ifdef QUILLORE_BENCH_WITH_SERVICE
+void BM_TesseractEngine(benchmark::State& state) {
+  const int workers = static_cast<int>(state.range(0));
+  std::vector<std::unique_ptr<service::Engine>> engines;
+  for (int w = 0; w < workers; ++w) {
+    std::string error;
+    engines.push_back(service::MakeTesseractEngine(kLanguages, error));
+    if (!engines.back()) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+  }
+  RunSet(state, "tesseract-engine/" + std::to_string(workers), workers, OwnCpuSeconds,
+         [&](std::size_t i, int w) { return RunTesseractEngine(*engines[w], i); });
+}
+BENCHMARK(BM_TesseractEngine)->Arg(1)->Arg(kAll)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
+
+void BM_TesseractCommand(benchmark::State& state) {
+  const int workers = static_cast<int>(state.range(0));
+  RunSet(
+      state, "tesseract-command/" + std::to_string(workers), workers, [] { return commandCpuSeconds.load(); },
+      [](std::size_t i, int) { return RunCommand(Set()[i].path); });
+}
+
+BENCHMARK(BM_Ppocr)->Arg(1)->Arg(kAll)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TesseractCommand)
+    ->Arg(1)
+    ->Arg(kAll)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+long ResidentKb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(field, 0) == 0) {
+      return std::atol(line.c_str() + std::strlen(field) + 1);
+    }
+  }
+  return 0;
+}
+
+// Child mode: load one engine, read the set once, print the resident memory it added and the peak.
+int MeasureMemory(const std::string& engine) {
+  const auto& set = Set();
+  const long before = ResidentKb("VmRSS:");
+  if (engine == "ppocr") {
+    if (PpocrEngine() == nullptr) {
+      return 1;
+    }
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      RunPpocr(i, false);
+    }
+  }
+#ifdef QUILLORE_BENCH_WITH_SERVICE
+  else if (engine == "tesseract-engine") {
+    std::string error;
+    auto tesseract = service::MakeTesseractEngine(kLanguages, error);
+    if (!tesseract) {
+      return 1;
+    }
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      RunTesseractEngine(*tesseract, i);
+    }
+    std::printf("%ld %ld\n", ResidentKb("VmRSS:") - before, ResidentKb("VmHWM:") - before);
+    return 0;
+  }
+#endif
+  std::printf("%ld %ld\n", ResidentKb("VmRSS:") - before, ResidentKb("VmHWM:") - before);
+  return 0;
+}
+
+// Runs this program in child mode for `engine`; {resident, peak} in MiB, or {-1, -1}.
+std::pair<double, double> MemoryOf(const char* self, const std::string& engine) {
+  const std::string flag = "--memory-of=" + engine;
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) {
+    return {-1, -1};
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  const char* argv[] = {self, flag.c_str(), nullptr};
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, const_cast<char**>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  std::string out;
+  char buffer[256];
+  ssize_t n;
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(pipeFds[0]);
+  int status = 0;
+  if (spawned != 0 || waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return {-1, -1};
+  }
+  long resident = 0, peak = 0;
+  if (std::sscanf(out.c_str(), "%ld %ld", &resident, &peak) != 2) {
+    return {-1, -1};
+  }
+  return {resident / 1024.0, peak / 1024.0};
+}
+
+std::string Describe(const std::string& label) {
+  const std::size_t slash = label.find('/');
+  const std::string what = label.substr(0, slash), workers = label.substr(slash + 1);
+  const std::string name = what == "ppocr"              ? "PP-OCR engine"
+                           : what == "tesseract-engine" ? "Tesseract engine (service)"
+                                                        : "tesseract command";
+  return name + ", " + workers +
+         (what == "tesseract-command" ? " at a time"
+          : workers == "1"            ? " worker"
+                                      : " workers");
+}
+
+void PrintComparison(const char* self) {
+  if (measured.empty()) {
+    return;
+  }
+  std::map<std::string, std::pair<double, double>> memory;
+  memory["ppocr"] = MemoryOf(self, "ppocr");
+#ifdef QUILLORE_BENCH_WITH_SERVICE
+  memory["tesseract-engine"] = MemoryOf(self, "tesseract-engine");
+#endif
+  memory["tesseract-command"] = {commandMaxRssKb / 1024.0, commandMaxRssKb / 1024.0};
+  std::printf("\n%zu pictures, %d passes, %d cores\n", Set().size(), kPasses, kAll);
+  std::printf("| run | CER %% | p50 ms | p90 ms | CPU ms per picture | pictures per second | resident MiB "
+              "(peak) |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+  for (const auto& [label, m] : measured) {
+    const auto& [resident, peak] = memory[label.substr(0, label.find('/'))];
+    std::printf("| %s | %.2f | %.0f | %.0f | %.0f | %.2f | %.0f (%.0f) |\n", Describe(label).c_str(),
+                m.errorRate * 100, m.p50, m.p90, m.cpuMs, m.picturesPerSecond, resident, peak);
+  }
+  const auto ratio = [&](const std::string& a, const std::string& b, auto field, const char* what) {
+    if (measured.count(a) != 0 && measured.count(b) != 0) {
+      std::printf("%s: %.2fx\n", what, field(measured[a]) / field(measured[b]));
+    }
+  };
+  const auto p50 = [](const Measured& m) { return m.p50; };
+  const auto cpu = [](const Measured& m) { return m.cpuMs; };
+  const auto rate = [](const Measured& m) { return m.picturesPerSecond; };
+  const auto cer = [](const Measured& m) { return m.errorRate; };
+  const std::string all = std::to_string(kAll);
+  std::printf("\n");
+  ratio("ppocr/1", "tesseract-engine/1", p50, "p50 latency, PP-OCR / Tesseract engine (goal: at most 1.5)");
+  ratio("ppocr/1", "tesseract-engine/1", cpu, "CPU per picture, PP-OCR / Tesseract engine");
+  ratio("ppocr/" + all, "tesseract-engine/" + all, rate,
+        "throughput with all workers, PP-OCR / Tesseract engine");
+  ratio("ppocr/1", "tesseract-command/1", p50, "p50 latency, PP-OCR / tesseract command");
+  ratio("ppocr/1", "tesseract-engine/1", cer, "character errors, PP-OCR / Tesseract engine");
+  ratio("ppocr/1", "tesseract-command/1", cer, "character errors, PP-OCR / tesseract command");
+
+  if (timedPictures > 0) {
+    const double n = timedPictures;
+    std::printf(
+        "\nPP-OCR, one worker, mean per picture: detection %.0f ms, cutting %.1f ms, recognition %.0f ms "
+        "wall (%.0f ms of work over %.1f lines, %.0f columns at height 48)\n",
+        timingsSum.detection / n, timingsSum.cutting / n, timingsSum.recognition / n,
+        timingsSum.recognitionWork / n, timingsSum.lines / n, timingsSum.columns / n);
+  }
+  std::printf("\nPer picture, CER %% / mean ms:\n%-28s", "picture");
+  for (const auto& [label, m] : measured) {
+    std::printf(" %20.20s", label.c_str());
+  }
+  std::printf("\n");
+  for (std::size_t i = 0; i < Set().size(); ++i) {
+    std::printf("%-28s", Set()[i].name.c_str());
+    for (const auto& [label, m] : measured) {
+      std::printf(" %12.1f / %5.0f", m.pictureErrors[i] * 100, m.pictureMs[i]);
+    }
+    std::printf("\n");
+  }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  // Tesseract's OpenMP threads must be limited before the process starts, as in the service.
+  if (std::getenv("OMP_THREAD_LIMIT") == nullptr) {
+    setenv("OMP_THREAD_LIMIT", "1", 1);
+    execv("/proc/self/exe", argv);
+  }
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+  int qtArgc = 1;
+  QGuiApplication app(qtArgc, argv);
+  if (argc == 2 && std::string_view(argv[1]).rfind("--memory-of=", 0) == 0) {
+    return MeasureMemory(std::string(argv[1] + std::strlen("--memory-of=")));
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  PrintComparison(argv[0]);
+  return 0;
+}
