@@ -8,6 +8,7 @@
 #ifdef QUILLORE_BENCH_WITH_SERVICE
 #include "service/engine.h"
 #include "service/line_text.h"
+#include "service/ppocr/service_engine.h"
 #include "service/recognition.h"
 #endif
 
@@ -187,8 +188,9 @@ std::vector<std::string> RunPpocr(std::size_t index, bool record) {
 }
 
 #ifdef QUILLORE_BENCH_WITH_SERVICE
-std::vector<std::string> RunTesseractEngine(service::Engine& engine, std::size_t index) {
-  const auto result = service::RecognizePictureBytes(engine, Set()[index].png, 40'000'000, {});
+std::vector<std::string> RunServiceEngine(service::Engine& engine, std::size_t index,
+                                          const service::Preparation& preparation = {}) {
+  const auto result = service::RecognizePictureBytes(engine, Set()[index].png, 40'000'000, preparation);
   std::vector<std::string> texts;
   for (const auto& line : result.lines) {
     texts.push_back(line.text);
@@ -297,8 +299,29 @@ void BM_TesseractEngine(benchmark::State& state) {
     }
   }
   RunSet(state, "tesseract-engine/" + std::to_string(workers), workers, OwnCpuSeconds,
-         [&](std::size_t i, int w) { return RunTesseractEngine(*engines[w], i); });
+         [&](std::size_t i, int w) { return RunServiceEngine(*engines[w], i); });
 }
+
+// The PP-OCR engine the way the service will run it: decoding and preparation by the service, the
+// picture handed over as Leptonica's. Argument: 0 for no preparation (the engine's own choice), 3 for
+// the service's default (inversion of dark pictures and upscaling of small text).
+void BM_PpocrThroughService(benchmark::State& state) {
+  std::string error;
+  auto engine = service::MakePpocrEngine("", error);
+  if (!engine) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const service::Preparation preparation{(state.range(0) & 1) != 0, (state.range(0) & 2) != 0};
+  RunSet(state, "ppocr-service/" + std::to_string(state.range(0)), 1, OwnCpuSeconds,
+         [&](std::size_t i, int) { return RunServiceEngine(*engine, i, preparation); });
+}
+BENCHMARK(BM_PpocrThroughService)
+    ->Arg(0)
+    ->Arg(3)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_TesseractEngine)->Arg(1)->Arg(kAll)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 #endif
 
@@ -348,7 +371,7 @@ int MeasureMemory(const std::string& engine) {
       return 1;
     }
     for (std::size_t i = 0; i < set.size(); ++i) {
-      RunTesseractEngine(*tesseract, i);
+      RunServiceEngine(*tesseract, i);
     }
     std::printf("%ld %ld\n", ResidentKb("VmRSS:") - before, ResidentKb("VmHWM:") - before);
     return 0;
@@ -396,6 +419,10 @@ std::pair<double, double> MemoryOf(const char* self, const std::string& engine) 
 std::string Describe(const std::string& label) {
   const std::size_t slash = label.find('/');
   const std::string what = label.substr(0, slash), workers = label.substr(slash + 1);
+  if (what == "ppocr-service") {
+    return std::string("PP-OCR engine in the service's path, ") +
+           (workers == "0" ? "no preparation" : "the service's preparation");
+  }
   const std::string name = what == "ppocr"              ? "PP-OCR engine"
                            : what == "tesseract-engine" ? "Tesseract engine (service)"
                                                         : "tesseract command";
@@ -420,7 +447,9 @@ void PrintComparison(const char* self) {
               "(peak) |\n");
   std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
   for (const auto& [label, m] : measured) {
-    const auto& [resident, peak] = memory[label.substr(0, label.find('/'))];
+    std::string engine = label.substr(0, label.find('/'));
+    engine = engine == "ppocr-service" ? "ppocr" : engine;
+    const auto& [resident, peak] = memory[engine];
     std::printf("| %s | %.2f | %.0f | %.0f | %.0f | %.2f | %.0f (%.0f) |\n", Describe(label).c_str(),
                 m.errorRate * 100, m.p50, m.p90, m.cpuMs, m.picturesPerSecond, resident, peak);
   }
