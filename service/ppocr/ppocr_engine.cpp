@@ -146,9 +146,22 @@ cv::Mat ToBgr(const cv::Mat& picture) {
   case CV_8UC3:
     bgr = picture;
     break;
-  case CV_8UC4:
-    cv::cvtColor(picture, bgr, cv::COLOR_BGRA2BGR);
+  case CV_8UC4: {
+    // Transparent parts become white, as a viewer shows them; dropping the alpha channel would turn
+    // the text of a transparent screenshot into dark on black.
+    bgr.create(picture.size(), CV_8UC3);
+    for (int y = 0; y < picture.rows; ++y) {
+      const cv::Vec4b* in = picture.ptr<cv::Vec4b>(y);
+      cv::Vec3b* out = bgr.ptr<cv::Vec3b>(y);
+      for (int x = 0; x < picture.cols; ++x) {
+        const int alpha = in[x][3];
+        for (int c = 0; c < 3; ++c) {
+          out[x][c] = static_cast<uchar>((in[x][c] * alpha + 255 * (255 - alpha) + 127) / 255);
+        }
+      }
+    }
     break;
+  }
   default:
     CV_Error(cv::Error::StsBadArg, "pictures must be 8-bit grey, BGR or BGRA");
   }

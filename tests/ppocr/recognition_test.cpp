@@ -206,6 +206,22 @@ TEST(Recognition, PixelFormatsGiveTheSameLines) {
   EXPECT_EQ(Joined(engine->Recognize(bgra)), fromBgr);
 }
 
+// Black text whose background is transparent black: shown over white, as viewers show it.
+TEST(Recognition, TransparentBackgroundCountsAsWhite) {
+  REQUIRE_ENGINE(engine, true);
+  testing::TextStyle style;
+  const cv::Mat bgr = testing::RenderLines({"透明背景上的文字"}, style);
+  cv::Mat grey, bgra(bgr.size(), CV_8UC4);
+  cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
+  for (int y = 0; y < bgr.rows; ++y) {
+    for (int x = 0; x < bgr.cols; ++x) {
+      // Ink opaque black, paper fully transparent, antialiased edges partly transparent.
+      bgra.at<cv::Vec4b>(y, x) = cv::Vec4b(0, 0, 0, static_cast<uchar>(255 - grey.at<uchar>(y, x)));
+    }
+  }
+  EXPECT_EQ(Joined(engine->Recognize(bgra)), "透明背景上的文字");
+}
+
 TEST(Recognition, PicturesWithoutTextGiveNoLines) {
   REQUIRE_ENGINE(engine, true);
   struct Case {
