@@ -82,6 +82,7 @@ cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey, double squeeze) {
   cv::Mat resized;
   cv::resize(cutOut, resized, cv::Size(LineWidth(cutOut.size(), squeeze), kLineHeight), 0, 0,
              cv::INTER_LINEAR);
+  cv::copyMakeBorder(resized, resized, 0, 0, 0, kLineEndPadding, cv::BORDER_REPLICATE);
   cv::cvtColor(resized, grey, cv::COLOR_BGR2GRAY);
   const double scale[3] = {1 / 127.5, 1 / 127.5, 1 / 127.5};
   const double shift[3] = {-1, -1, -1};

@@ -15,6 +15,9 @@ inline constexpr int kLineHeight = 48;
 // made wider than this, so that one absurd box cannot take the memory.
 inline constexpr int kMinLineWidth = 16;
 inline constexpr int kMaxLineWidth = 4800;
+// Columns of the cut-out's own edge repeated after its end: without them the recogniser tends to drop
+// a small last character, a full stop most of all, when the line is squeezed.
+inline constexpr int kLineEndPadding = 12;
 // Cut-outs at least this many times taller than wide are read as vertical text.
 inline constexpr float kUprightRatio = 1.5f;
 
@@ -35,8 +38,8 @@ cv::Mat CutOut(const cv::Mat& bgr, const Quad& quad);
 // above.
 int LineWidth(cv::Size cutOut, double squeeze = 1.0);
 
-// A cut-out resized to kLineHeight x LineWidth and normalised to -1..1 as an NCHW float blob; `grey`
-// receives the resized picture in 8-bit grey.
+// A cut-out resized to kLineHeight x LineWidth, kLineEndPadding columns added, and normalised to
+// -1..1 as an NCHW float blob; `grey` receives the same picture in 8-bit grey.
 cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey, double squeeze = 1.0);
 
 // Ink of a line picture (8-bit grey): the pixels on the smaller side of an Otsu split, counted per

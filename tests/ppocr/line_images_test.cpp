@@ -95,11 +95,13 @@ TEST(LineBlob, ScaledToTheLineHeightAndNormalisedToPlusMinusOne) {
   const cv::Mat blob = LineBlob(cut, grey);
   ASSERT_EQ(blob.dims, 4);
   EXPECT_EQ(blob.size[2], kLineHeight);
-  EXPECT_EQ(blob.size[3], 120);
-  EXPECT_EQ(grey.size(), cv::Size(120, kLineHeight));
+  EXPECT_EQ(blob.size[3], 120 + kLineEndPadding);
+  EXPECT_EQ(grey.size(), cv::Size(120 + kLineEndPadding, kLineHeight));
   EXPECT_EQ(grey.type(), CV_8U);
   EXPECT_NEAR(blob.ptr<float>(0, 0)[0], 1.0, 1e-5);
   EXPECT_NEAR(blob.ptr<float>(0, 1)[0], -1.0, 1e-5);
+  // The padding repeats the last column.
+  EXPECT_NEAR(blob.ptr<float>(0, 0)[120 + kLineEndPadding - 1], 1.0, 1e-5);
 }
 
 } // namespace
