@@ -157,6 +157,11 @@ bool MaySpace(const std::string& left, const std::string& right) {
   if (IsDigit(left) && IsDigit(right)) {
     return false;
   }
+  // English puts no space before closing punctuation nor after an opening bracket.
+  if ((rightAscii && std::string_view(",.;:!?)]}%").find(right[0]) != std::string_view::npos) ||
+      (leftAscii && std::string_view("([{").find(left[0]) != std::string_view::npos)) {
+    return false;
+  }
   return (leftAscii && (rightAscii || IsIdeograph(right))) || (IsIdeograph(left) && rightAscii);
 }
 

@@ -51,7 +51,8 @@ DecodedLine DecodeGreedy(const cv::Mat& scores, const CharacterSet& characters);
 // Share of the characters (spaces aside) that are ASCII letters or digits; 0 for no characters.
 double LatinShare(const DecodedLine& decoded);
 
-// Inserts a space between two characters of English text (printable ASCII, not two digits), or between
+// Inserts a space between two characters of English text (printable ASCII; not two digits, not before
+// closing punctuation nor after an opening bracket), or between
 // one and a Chinese ideograph, when the picture the recogniser read (`line`: 8-bit grey, `frames` time
 // steps across its width) has a run of blank columns between them at least `gapRatio` of the text's
 // height wide and twice the line's usual gap between letters (beside an ideograph: 1.5 `gapRatio` of

@@ -82,7 +82,16 @@ cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey, double squeeze) {
   cv::Mat resized;
   cv::resize(cutOut, resized, cv::Size(LineWidth(cutOut.size(), squeeze), kLineHeight), 0, 0,
              cv::INTER_LINEAR);
-  cv::copyMakeBorder(resized, resized, 0, 0, 0, kLineEndPadding, cv::BORDER_REPLICATE);
+  // The paper's colour: the median of the last column, where ink is the minority.
+  cv::Mat lastColumn = resized.col(resized.cols - 1).clone().reshape(3, 1), channels[3];
+  cv::split(lastColumn, channels);
+  cv::Scalar paper;
+  for (int c = 0; c < 3; ++c) {
+    std::vector<uchar> values(channels[c].begin<uchar>(), channels[c].end<uchar>());
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    paper[c] = values[values.size() / 2];
+  }
+  cv::copyMakeBorder(resized, resized, 0, 0, 0, kLineEndPadding, cv::BORDER_CONSTANT, paper);
   cv::cvtColor(resized, grey, cv::COLOR_BGR2GRAY);
   const double scale[3] = {1 / 127.5, 1 / 127.5, 1 / 127.5};
   const double shift[3] = {-1, -1, -1};

@@ -15,8 +15,8 @@ inline constexpr int kLineHeight = 48;
 // made wider than this, so that one absurd box cannot take the memory.
 inline constexpr int kMinLineWidth = 16;
 inline constexpr int kMaxLineWidth = 4800;
-// Columns of the cut-out's own edge repeated after its end: without them the recogniser tends to drop
-// a small last character, a full stop most of all, when the line is squeezed.
+// Columns of the paper's colour added after the cut-out's end: without them the recogniser tends to
+// drop a small last character, a full stop most of all, when the line is squeezed.
 inline constexpr int kLineEndPadding = 12;
 // Cut-outs at least this many times taller than wide are read as vertical text.
 inline constexpr float kUprightRatio = 1.5f;

@@ -202,6 +202,9 @@ TEST(RestoreWordSpaces, LeavesDigitsChineseAndExistingSpacesAlone) {
   const Case cases[] = {
       // Digits have fixed widths; a wide gap between two of them is not a space.
       {"digits", {{"1", {10, 22}}, {"7", {40, 52}}, {"5", {55, 67}}}, "175"},
+      // A narrow "1" stands apart from the comma after it, which takes no space before it anyway.
+      {"closing punctuation", {{"1", {10, 22}}, {",", {40, 44}}, {"2", {47, 59}}}, "1,2"},
+      {"opening bracket", {{"(", {10, 14}}, {"a", {32, 44}}, {")", {47, 51}}}, "(a)"},
       // A gap already holding a decoded space gets no second one.
       {"existing space", {{"a", {10, 22}}, {" ", {30, 31}}, {"b", {40, 52}}}, "a b"},
       // Between two ideographs there is never a space.

@@ -100,8 +100,13 @@ TEST(LineBlob, ScaledToTheLineHeightAndNormalisedToPlusMinusOne) {
   EXPECT_EQ(grey.type(), CV_8U);
   EXPECT_NEAR(blob.ptr<float>(0, 0)[0], 1.0, 1e-5);
   EXPECT_NEAR(blob.ptr<float>(0, 1)[0], -1.0, 1e-5);
-  // The padding repeats the last column.
-  EXPECT_NEAR(blob.ptr<float>(0, 0)[120 + kLineEndPadding - 1], 1.0, 1e-5);
+  // The padding has the paper's colour, the last column's median: a dark dot at the end does not
+  // spread into it.
+  cut(cv::Rect(58, 10, 2, 4)).setTo(cv::Scalar(0, 0, 0));
+  const cv::Mat dotted = LineBlob(cut, grey);
+  EXPECT_NEAR(dotted.ptr<float>(0, 0, 24)[119], -1.0, 1e-5); // the dot, in the blue plane
+  EXPECT_NEAR(dotted.ptr<float>(0, 0, 24)[120], 1.0, 1e-5);  // the padding beside it: paper
+  EXPECT_NEAR(dotted.ptr<float>(0, 0, 24)[120 + kLineEndPadding - 1], 1.0, 1e-5);
 }
 
 } // namespace
