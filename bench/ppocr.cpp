@@ -27,6 +27,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -60,14 +62,19 @@ std::string EncodePng(const cv::Mat& bgr) {
   return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+// The folder of the pictures written for the command, removed at the end of the run.
+std::string pictureFolder;
+
 const std::vector<Picture>& Set() {
   static const std::vector<Picture> set = [] {
-    char folder[] = "/tmp/quillore-bench-ppocr-XXXXXX";
-    const char* made = mkdtemp(folder);
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillore-bench-ppocr-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) {
+      pictureFolder = pattern;
+    }
     std::vector<Picture> pictures;
     for (auto& p : ppocr::testing::RenderedSet()) {
       Picture picture{p.name, p.lines, p.picture, EncodePng(p.picture), ""};
-      picture.path = std::string(made != nullptr ? made : "/tmp") + "/" + p.name + ".png";
+      picture.path = (std::filesystem::path(pictureFolder) / (p.name + ".png")).string();
       std::ofstream(picture.path, std::ios::binary) << picture.png;
       pictures.push_back(std::move(picture));
     }
@@ -107,7 +114,7 @@ double OwnCpuSeconds() {
 }
 
 std::atomic<double> commandCpuSeconds{0};
-std::atomic<long> commandMaxRssKb{0};
+std::atomic<long> commandMaxRssKb{0}; // the largest peak of a command process, KiB
 
 // "tesseract FILE stdout -l chi_sim+eng", one process per picture, its lines.
 std::vector<std::string> RunCommand(const std::string& path) {
@@ -351,7 +358,8 @@ long ResidentKb(const char* field) {
   return 0;
 }
 
-// Child mode: load one engine, read the set once, print the resident memory it added and the peak.
+// Child mode: load one engine, read the set once, print the resident memory it added and the peak,
+// in KiB.
 int MeasureMemory(const std::string& engine) {
   const auto& set = Set();
   const long before = ResidentKb("VmRSS:");
@@ -377,6 +385,15 @@ int MeasureMemory(const std::string& engine) {
     return 0;
   }
 #endif
+  else if (engine == "tesseract-command") {
+    // The command's own peak, from its rusage. A child's peak counts what it shared with this
+    // process before it became the command, so this is measured from a small process like this one.
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      RunCommand(set[i].path);
+    }
+    std::printf("%ld %ld\n", commandMaxRssKb.load(), commandMaxRssKb.load());
+    return 0;
+  }
   std::printf("%ld %ld\n", ResidentKb("VmRSS:") - before, ResidentKb("VmHWM:") - before);
   return 0;
 }
@@ -441,7 +458,7 @@ void PrintComparison(const char* self) {
 #ifdef QUILLORE_BENCH_WITH_SERVICE
   memory["tesseract-engine"] = MemoryOf(self, "tesseract-engine");
 #endif
-  memory["tesseract-command"] = {commandMaxRssKb / 1024.0, commandMaxRssKb / 1024.0};
+  memory["tesseract-command"] = MemoryOf(self, "tesseract-command");
   std::printf("\n%zu pictures, %d passes, %d cores\n", Set().size(), kPasses, kAll);
   std::printf("| run | CER %% | p50 ms | p90 ms | CPU ms per picture | pictures per second | resident MiB "
               "(peak) |\n");
@@ -508,11 +525,20 @@ int main(int argc, char** argv) {
   int qtArgc = 1;
   QGuiApplication app(qtArgc, argv);
   if (argc == 2 && std::string_view(argv[1]).rfind("--memory-of=", 0) == 0) {
-    return MeasureMemory(std::string(argv[1] + std::strlen("--memory-of=")));
+    const int status = MeasureMemory(std::string(argv[1] + std::strlen("--memory-of=")));
+    if (!pictureFolder.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(pictureFolder, ignored);
+    }
+    return status;
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   PrintComparison(argv[0]);
+  if (!pictureFolder.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(pictureFolder, ignored);
+  }
   return 0;
 }
