@@ -3,6 +3,7 @@
 if(TARGET quillore_ppocr AND TARGET Qt6::Gui)
   target_sources(bench_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/ppocr/rendering.cpp)
   target_link_libraries(bench_${name} PRIVATE quillore_ppocr Qt6::Gui)
+  target_compile_definitions(bench_${name} PRIVATE QUILLORE_BENCH_PPOCR)
   if(TARGET quillore_service)
     # Until the service builds the adapter into its own library.
     get_target_property(service_sources quillore_service SOURCES)
@@ -12,6 +13,4 @@ if(TARGET quillore_ppocr AND TARGET Qt6::Gui)
     target_link_libraries(bench_${name} PRIVATE quillore_service)
     target_compile_definitions(bench_${name} PRIVATE QUILLORE_BENCH_WITH_SERVICE)
   endif()
-else()
-  set_target_properties(bench_${name} PROPERTIES EXCLUDE_FROM_ALL ON)
-endif()
+endif() # otherwise the program only says what it lacks

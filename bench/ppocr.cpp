@@ -2,6 +2,8 @@
 // one rendered set, in one run: character error rate, latency p50 and p90, pictures per second with
 // one worker and with all, resident memory with the models loaded, and where the PP-OCR engine's time
 // goes. Run through scripts/bench-ppocr.sh.
+#ifdef QUILLORE_BENCH_PPOCR
+
 #include "service/ppocr/ppocr_engine.h"
 #include "tests/ppocr/rendering.h"
 
@@ -542,3 +544,16 @@ int main(int argc, char** argv) {
   }
   return 0;
 }
+
+#else
+
+#include <cstdio>
+
+// Configured without the engine or without Qt (QUILLORE_BUILD_SERVICE or QUILLORE_BUILD_APP off).
+int main() {
+  std::fprintf(stderr, "bench_ppocr: built without the PP-OCR engine or Qt; configure with "
+                       "-DQUILLORE_BUILD_SERVICE=ON -DQUILLORE_BUILD_APP=ON\n");
+  return 1;
+}
+
+#endif

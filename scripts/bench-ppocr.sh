@@ -6,6 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILLORE_BUILD_DIR:-$root/build}
+# The engine is part of the service, and the pictures are drawn with Qt: both must be configured in.
 "$root/scripts/install-models.sh"
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
