@@ -1,6 +1,8 @@
 // quillore-ocrd: the local text recognition service.
 #include "service/certificate.h"
 #include "service/options.h"
+#include "service/ppocr/model_files.h"
+#include "service/ppocr/service_engine.h"
 #include "service/server.h"
 
 #include <leptonica/allheaders.h>
@@ -77,18 +79,29 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
-  const std::string languages = options.languages;
-  std::unique_ptr<Server> server = Server::Start(
-      options.config,
-      [languages](std::string& engineError) { return MakeTesseractEngine(languages, engineError); }, &LogLine,
-      error);
+  WorkerPool::EngineFactory factory;
+  std::string engineDescription;
+  if (options.engine == EngineKind::Ppocr) {
+    // One engine shared by the workers; its networks spread over the cores through OpenCV's own
+    // threads, which the OpenMP limit above does not touch.
+    const std::string models = options.modelsDirectory;
+    factory = [models](std::string& engineError) { return MakePpocrEngine(models, engineError); };
+    options.config.preparation = kPpocrPreparation;
+    engineDescription =
+        "PP-OCR, models in " + (models.empty() ? quillore::ppocr::DefaultModelsDirectory() : models);
+  } else {
+    const std::string languages = options.languages;
+    factory = [languages](std::string& engineError) { return MakeTesseractEngine(languages, engineError); };
+    engineDescription = "Tesseract, " + languages;
+  }
+  std::unique_ptr<Server> server = Server::Start(options.config, factory, &LogLine, error);
   if (!server) {
     return Fail("cannot start: " + error, 1);
   }
   const bool v6 = options.config.address.find(':') != std::string::npos;
   LogLine("listening on https://" + (v6 ? "[" + options.config.address + "]" : options.config.address) + ":" +
           std::to_string(server->Port()) + " with " + std::to_string(options.config.workers) +
-          " worker(s), " + options.languages);
+          " worker(s), " + engineDescription);
 
   int received = 0;
   sigwait(&stopSignals, &received);
