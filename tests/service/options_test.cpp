@@ -17,6 +17,8 @@ TEST(ParseOptions, DefaultsMatchTheProgramsConfiguration) {
   EXPECT_EQ(options.config.workers, DefaultWorkers());
   EXPECT_GE(options.config.workers, 1);
   EXPECT_EQ(options.languages, "chi_sim+eng");
+  EXPECT_EQ(options.engine, EngineKind::Tesseract);
+  EXPECT_TRUE(options.modelsDirectory.empty()); // the engine's own default folder
   EXPECT_TRUE(options.certificatePath.empty());
   EXPECT_FALSE(options.help);
 }
@@ -24,10 +26,10 @@ TEST(ParseOptions, DefaultsMatchTheProgramsConfiguration) {
 TEST(ParseOptions, TakesEveryOption) {
   Options options;
   std::string error;
-  ASSERT_TRUE(
-      ParseOptions({"--listen", "[::1]:9443", "--cert", "c.pem", "--key=k.pem", "--lang", "eng", "--workers",
-                    "3", "--token", "a", "--token=b", "--max-body", "2M", "--max-pixels", "1000"},
-                   options, error))
+  ASSERT_TRUE(ParseOptions({"--listen", "[::1]:9443", "--cert", "c.pem", "--key=k.pem", "--lang", "eng",
+                            "--workers", "3", "--token", "a", "--token=b", "--max-body", "2M", "--max-pixels",
+                            "1000", "--engine", "ppocr", "--models=m"},
+                           options, error))
       << error;
   EXPECT_EQ(options.config.address, "::1");
   EXPECT_EQ(options.config.port, 9443);
@@ -38,6 +40,17 @@ TEST(ParseOptions, TakesEveryOption) {
   EXPECT_EQ(options.config.tokens, (std::vector<std::string>{"a", "b"})); // given tokens replace the default
   EXPECT_EQ(options.config.maxBody, 2 * 1024 * 1024);
   EXPECT_EQ(options.config.maxPixels, 1000);
+  EXPECT_EQ(options.engine, EngineKind::Ppocr);
+  EXPECT_EQ(options.modelsDirectory, "m");
+}
+
+TEST(ParseOptions, TheLastEngineGivenCounts) {
+  Options options;
+  std::string error;
+  ASSERT_TRUE(ParseOptions({"--engine=ppocr", "--engine", "tesseract"}, options, error)) << error;
+  EXPECT_EQ(options.engine, EngineKind::Tesseract);
+  EXPECT_STREQ(EngineName(EngineKind::Ppocr), "ppocr");
+  EXPECT_STREQ(EngineName(EngineKind::Tesseract), "tesseract");
 }
 
 TEST(ParseOptions, HelpIsRecognised) {
@@ -45,7 +58,10 @@ TEST(ParseOptions, HelpIsRecognised) {
   std::string error;
   ASSERT_TRUE(ParseOptions({"--help"}, options, error));
   EXPECT_TRUE(options.help);
-  EXPECT_NE(Usage().find("--max-pixels"), std::string::npos);
+  for (const char* option :
+       {"--max-pixels", "--engine", "--models", "QUILLORE_MODELS_DIR", "install-models.sh"}) {
+    EXPECT_NE(Usage().find(option), std::string::npos) << option;
+  }
 }
 
 TEST(ParseOptions, RefusesBadOptionsWithAMessage) {
@@ -66,6 +82,10 @@ TEST(ParseOptions, RefusesBadOptionsWithAMessage) {
       {"--listen", "127.0.0.1:"},      // empty port
       {"--listen", "[::1"},            // unclosed bracket
       {"--lang", "eng;rm"},            // characters no language name has
+      {"--engine", "paddle"},          // an engine we do not have
+      {"--engine", "PPOCR"},           // engine names are lower case
+      {"--engine"},                    // missing engine
+      {"--models", ""},                // an empty folder name, likely an unset variable
   };
   for (const auto& args : cases) {
     Options options;

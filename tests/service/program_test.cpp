@@ -1,6 +1,9 @@
-// quillore-ocrd as a program: options, first start, the OpenMP restart, the health check and SIGTERM.
+// quillore-ocrd as a program: options, first start with each engine, the OpenMP restart, the health
+// check, SIGTERM, and refusing to start without usable models.
 #include "https_client.h"
 #include "picture_maker.h"
+#include "service/ppocr/model_files.h"
+#include "test_engines.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -55,19 +58,37 @@ int FreePort() {
   return ntohs(address.sin_port);
 }
 
+// True when something accepts a TCP connection on 127.0.0.1:port.
+bool Accepts(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
+
 // The program running with its output in files; killed at the end if it is still running.
 class Program {
 public:
-  Program(const std::vector<std::string>& args, const std::string& folder) : folder_(folder) {
+  // `models`: QUILLORE_MODELS_DIR for the program; empty leaves it unset.
+  Program(const std::vector<std::string>& args, const std::string& folder, const std::string& models = {})
+      : folder_(folder) {
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
       // Started as a user would start it: without the OpenMP limit, with its own data folder.
-      if (entry.rfind("OMP_THREAD_LIMIT=", 0) != 0 && entry.rfind("XDG_DATA_HOME=", 0) != 0) {
+      if (entry.rfind("OMP_THREAD_LIMIT=", 0) != 0 && entry.rfind("XDG_DATA_HOME=", 0) != 0 &&
+          entry.rfind("QUILLORE_MODELS_DIR=", 0) != 0) {
         env.push_back(entry);
       }
     }
     env.push_back("XDG_DATA_HOME=" + folder + "/data");
+    if (!models.empty()) {
+      env.push_back("QUILLORE_MODELS_DIR=" + models);
+    }
     std::vector<std::string> argv = {QUILLORE_OCRD};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argvPointers, envPointers;
@@ -97,10 +118,14 @@ public:
     }
   }
 
-  // The exit code, or -1 when it did not exit in time.
-  int Wait(std::chrono::seconds limit) {
+  // The exit code, or -1 when it did not exit in time. With a port, also whether anything accepted
+  // a connection there while the program ran.
+  int Wait(std::chrono::seconds limit, int port = 0, bool* listened = nullptr) {
     const auto end = Clock::now() + limit;
     while (Clock::now() < end) {
+      if (port != 0 && Accepts(port)) {
+        *listened = true;
+      }
       int status = 0;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
@@ -146,6 +171,11 @@ TEST(Program, FailsLoudlyOnBadOptionsAndWhenItCannotStart) {
   const BadStart cases[] = {
       {{"--bogus"}, 2, "unknown option: --bogus", "an unknown option"},
       {{"--workers", "zero"}, 2, "--workers", "a bad number"},
+      {{"--engine", "paddle"}, 2, "--engine: expected tesseract or ppocr", "an engine we do not have"},
+      {{"--engine", "ppocr", "--models="},
+       2,
+       "--models: the folder cannot be empty",
+       "an empty models folder"},
       {{"--cert", "only.pem"}, 1, "give both --cert and --key", "a certificate without its key"},
       {{"--cert", "/nonexistent/c.pem", "--key", "/nonexistent/k.pem"},
        1,
@@ -168,16 +198,31 @@ TEST(Program, HelpListsTheOptions) {
   TempFolder folder;
   Program program({"--help"}, folder.Path());
   EXPECT_EQ(program.Wait(std::chrono::seconds(30)), 0);
-  for (const char* option :
-       {"--listen", "--cert", "--key", "--lang", "--workers", "--token", "--max-body", "--max-pixels"}) {
+  for (const char* option : {"--listen", "--cert", "--key", "--engine", "--lang", "--models", "--workers",
+                             "--token", "--max-body", "--max-pixels"}) {
     EXPECT_NE(program.Out().find(option), std::string::npos) << option;
   }
 }
 
-TEST(Program, ServesOnItsOwnCertificateAndStopsCleanlyOnSigterm) {
+class ProgramWithEngine : public ::testing::TestWithParam<EngineKind> {
+protected:
+  void SetUp() override {
+    const std::string missing = testing::MissingForEngine(GetParam());
+    ASSERT_TRUE(missing.empty()) << missing;
+  }
+
+  std::vector<std::string> Arguments(std::vector<std::string> args) const {
+    const std::vector<std::string> engine = testing::ProgramArgumentsFor(GetParam());
+    args.insert(args.end(), engine.begin(), engine.end());
+    return args;
+  }
+};
+
+TEST_P(ProgramWithEngine, ServesOnItsOwnCertificateAndStopsCleanlyOnSigterm) {
   TempFolder folder;
   const int port = FreePort();
-  Program program({"--listen", "127.0.0.1:" + std::to_string(port), "--workers", "1"}, folder.Path());
+  Program program(Arguments({"--listen", "127.0.0.1:" + std::to_string(port), "--workers", "1"}),
+                  folder.Path());
   ASSERT_TRUE(AwaitHealthy(port, std::chrono::seconds(60))) << program.Err();
 
   // Made on first start under $XDG_DATA_HOME/quillore, and it is what the server presents.
@@ -199,7 +244,8 @@ TEST(Program, ServesOnItsOwnCertificateAndStopsCleanlyOnSigterm) {
 
   // A second instance on the same port says why it cannot start.
   TempFolder other;
-  Program second({"--listen", "127.0.0.1:" + std::to_string(port), "--workers", "1"}, other.Path());
+  Program second(Arguments({"--listen", "127.0.0.1:" + std::to_string(port), "--workers", "1"}),
+                 other.Path());
   EXPECT_EQ(second.Wait(std::chrono::seconds(60)), 1);
   EXPECT_NE(second.Err().find("cannot listen"), std::string::npos) << second.Err();
 
@@ -208,8 +254,82 @@ TEST(Program, ServesOnItsOwnCertificateAndStopsCleanlyOnSigterm) {
   const std::string log = program.Err();
   EXPECT_NE(log.find("made a self-signed certificate"), std::string::npos) << log;
   EXPECT_NE(log.find("listening on https://127.0.0.1:" + std::to_string(port)), std::string::npos) << log;
+  // The log says which engine answers; without --engine that is Tesseract.
+  EXPECT_NE(log.find(GetParam() == EngineKind::Ppocr
+                         ? "worker(s), PP-OCR, models in " + testing::InstalledModels()
+                         : std::string("worker(s), Tesseract, chi_sim+eng")),
+            std::string::npos)
+      << log;
   EXPECT_NE(log.find("POST /api/ocr 200 "), std::string::npos) << log;
   EXPECT_NE(log.find("stopped"), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ProgramWithEngine, ::testing::ValuesIn(testing::kAllEngines),
+                         testing::EngineParamName());
+
+std::string ReadInstalled(const std::string& path) {
+  const std::string bytes = ReadFile(path);
+  EXPECT_FALSE(bytes.empty()) << path
+                              << " is missing: run scripts/install-models.sh to install the PP-OCR models";
+  return bytes;
+}
+
+struct UnusableModels {
+  const char* why;
+  bool byEnvironment;  // the folder given by QUILLORE_MODELS_DIR, else by --models
+  const char* damaged; // a file of the folder written wrong; nullptr: the folder stays empty
+  const char* message; // part of the message besides the file's path
+};
+
+TEST(Program, PpocrWithoutUsableModelsExitsBeforeListening) {
+  const ppocr::ModelPaths installed = ppocr::ModelPathsIn(testing::InstalledModels());
+  const std::string detection = ReadInstalled(installed.detection);
+  const std::string recognition = ReadInstalled(installed.recognition);
+  const std::string dictionary = ReadInstalled(installed.dictionary);
+  ASSERT_FALSE(detection.empty() || recognition.empty() || dictionary.empty());
+  const UnusableModels cases[] = {
+      {"an empty folder from QUILLORE_MODELS_DIR", true, nullptr, "cannot open"},
+      {"a cut-short recognition model", false, ppocr::kRecognitionModelName, "recognition model"},
+      {"a detection model full of zeros", true, ppocr::kDetectionModelName, "detection model"},
+      {"a dictionary of another model", false, ppocr::kDictionaryName, "classes"},
+  };
+  for (const UnusableModels& c : cases) {
+    SCOPED_TRACE(c.why);
+    TempFolder folder;
+    const std::string models = folder.Path() + "/models";
+    fs::create_directories(models);
+    if (c.damaged != nullptr) {
+      std::ofstream(models + "/" + ppocr::kDetectionModelName, std::ios::binary) << detection;
+      std::ofstream(models + "/" + ppocr::kRecognitionModelName, std::ios::binary) << recognition;
+      std::ofstream(models + "/" + ppocr::kDictionaryName, std::ios::binary) << dictionary;
+      std::string spoiled;
+      if (c.damaged == std::string(ppocr::kRecognitionModelName)) {
+        spoiled = recognition.substr(0, recognition.size() / 2);
+      } else if (c.damaged == std::string(ppocr::kDetectionModelName)) {
+        spoiled = std::string(detection.size(), '\0');
+      } else {
+        spoiled = "a\nb\nc\n";
+      }
+      std::ofstream(models + "/" + c.damaged, std::ios::binary | std::ios::trunc) << spoiled;
+    }
+    const std::string file = models + "/" + (c.damaged != nullptr ? c.damaged : ppocr::kDetectionModelName);
+    const int port = FreePort();
+    std::vector<std::string> args = {"--engine",  "ppocr", "--listen", "127.0.0.1:" + std::to_string(port),
+                                     "--workers", "2"};
+    if (!c.byEnvironment) {
+      args.insert(args.end(), {"--models", models});
+    }
+    Program program(args, folder.Path(), c.byEnvironment ? models : std::string());
+    bool listened = false;
+    EXPECT_EQ(program.Wait(std::chrono::seconds(60), port, &listened), 1);
+    EXPECT_FALSE(listened);
+    const std::string err = program.Err();
+    EXPECT_EQ(err.find("listening"), std::string::npos) << err;
+    EXPECT_NE(err.find("quillore-ocrd: cannot start: "), std::string::npos) << err;
+    EXPECT_NE(err.find(file), std::string::npos) << err;
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    EXPECT_NE(err.find("scripts/install-models.sh"), std::string::npos) << err;
+  }
 }
 
 } // namespace
