@@ -274,9 +274,16 @@ std::string ReadInstalled(const std::string& path) {
   return bytes;
 }
 
+// How the program is told where its models are.
+enum class ModelsGiven {
+  Environment, // QUILLORE_MODELS_DIR
+  Option,      // --models
+  DataFolder,  // neither: the default under $XDG_DATA_HOME
+};
+
 struct UnusableModels {
   const char* why;
-  bool byEnvironment;  // the folder given by QUILLORE_MODELS_DIR, else by --models
+  ModelsGiven given;
   const char* damaged; // a file of the folder written wrong; nullptr: the folder stays empty
   const char* message; // part of the message besides the file's path
 };
@@ -288,15 +295,20 @@ TEST(Program, PpocrWithoutUsableModelsExitsBeforeListening) {
   const std::string dictionary = ReadInstalled(installed.dictionary);
   ASSERT_FALSE(detection.empty() || recognition.empty() || dictionary.empty());
   const UnusableModels cases[] = {
-      {"an empty folder from QUILLORE_MODELS_DIR", true, nullptr, "cannot open"},
-      {"a cut-short recognition model", false, ppocr::kRecognitionModelName, "recognition model"},
-      {"a detection model full of zeros", true, ppocr::kDetectionModelName, "detection model"},
-      {"a dictionary of another model", false, ppocr::kDictionaryName, "classes"},
+      {"an empty folder from QUILLORE_MODELS_DIR", ModelsGiven::Environment, nullptr, "cannot open"},
+      {"no models installed in the data folder", ModelsGiven::DataFolder, nullptr, "cannot open"},
+      {"a cut-short recognition model", ModelsGiven::Option, ppocr::kRecognitionModelName,
+       "recognition model"},
+      {"a detection model full of zeros", ModelsGiven::Environment, ppocr::kDetectionModelName,
+       "detection model"},
+      {"a dictionary of another model", ModelsGiven::Option, ppocr::kDictionaryName, "classes"},
   };
   for (const UnusableModels& c : cases) {
     SCOPED_TRACE(c.why);
     TempFolder folder;
-    const std::string models = folder.Path() + "/models";
+    // The program's data folder is folder/data (see Program).
+    const std::string models =
+        folder.Path() + (c.given == ModelsGiven::DataFolder ? "/data/quillore/models" : "/models");
     fs::create_directories(models);
     if (c.damaged != nullptr) {
       std::ofstream(models + "/" + ppocr::kDetectionModelName, std::ios::binary) << detection;
@@ -316,10 +328,10 @@ TEST(Program, PpocrWithoutUsableModelsExitsBeforeListening) {
     const int port = FreePort();
     std::vector<std::string> args = {"--engine",  "ppocr", "--listen", "127.0.0.1:" + std::to_string(port),
                                      "--workers", "2"};
-    if (!c.byEnvironment) {
+    if (c.given == ModelsGiven::Option) {
       args.insert(args.end(), {"--models", models});
     }
-    Program program(args, folder.Path(), c.byEnvironment ? models : std::string());
+    Program program(args, folder.Path(), c.given == ModelsGiven::Environment ? models : std::string());
     bool listened = false;
     EXPECT_EQ(program.Wait(std::chrono::seconds(60), port, &listened), 1);
     EXPECT_FALSE(listened);
