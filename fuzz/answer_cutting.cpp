@@ -1,5 +1,5 @@
 // The answer cutter and the drawing of its boxes on any bytes: no crash, every coordinate and font
-// size the panel receives within its range, and the edit box given exactly the joined lines.
+// size the panel receives within its range, and the edit box given the joined lines within its limits.
 #include "recognition/answer_parsing.h"
 
 #include <cstdint>
@@ -72,16 +72,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ShowAnswer(Bytes{1, 2, 3}, cut, panel, panel);
   std::size_t boxes = 0;
   std::size_t boxesWithText = 0;
-  for (std::size_t j = 0; j < cut.groups.size(); ++j) {
+  for (std::size_t j = 0; j < cut.groups.size() && j < kMaxShownBoxes; ++j) {
     if (cut.groups[j].size() >= kBoxNumbers) {
       ++boxes;
       boxesWithText += j < cut.items.size();
     }
   }
-  // One picture, four lines a box, one text per box that has an item, one edit box write.
+  // One picture, four lines a box, at most one text per box that has an item, one edit box write.
   if (panel.pictureSet != 1 || static_cast<std::size_t>(panel.lines) != 4 * boxes ||
-      static_cast<std::size_t>(panel.writes) != boxesWithText || panel.contents != 1 ||
-      panel.content != cut.text) {
+      static_cast<std::size_t>(panel.writes) > boxesWithText || panel.contents != 1) {
+    std::abort();
+  }
+  // The edit box gets the text within its limits: the whole text when it fits, and never more.
+  const Text& shown = panel.content;
+  if (shown.size() > kMaxShownTextBytes || Split(shown, "\r\n").size() > kMaxShownLines ||
+      ShownPart(shown, kMaxShownTextBytes, kMaxShownLines, kMaxShownLineBytes) != shown) {
+    std::abort();
+  }
+  bool fits = cut.text.size() <= kMaxShownTextBytes;
+  for (const Text& line : Split(cut.text, "\r\n")) {
+    fits = fits && line.size() <= kMaxShownLineBytes;
+  }
+  fits = fits && Split(cut.text, "\r\n").size() <= kMaxShownLines;
+  if (fits && shown != cut.text) {
     std::abort();
   }
   return 0;

@@ -5,6 +5,7 @@
 #include "recognition/recognition_request.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace quillore {
 
@@ -32,8 +33,9 @@ AnswerCut CutAnswer(const Text& answer) {
   cut.items = Split(TextBetween(answer, kTextStart, kTextEnd), kItemSeparator);
   for (const Text& item : cut.items) {
     // Leading empty items vanish; an empty item after a non-empty one is an
-    // empty line.
-    if (View(cut.text).empty()) {
+    // empty line. Items hold no zero byte, so the size tells emptiness: scanning
+    // the growing text for a zero each time made many items take quadratic time.
+    if (cut.text.empty()) {
       cut.text = item;
     } else {
       cut.text += kLineBreak;
@@ -55,12 +57,45 @@ int BoxFontSize(int y1, int y4) {
   return static_cast<int>(std::clamp<long long>(size, -kMaxFontPoints, kMaxFontPoints));
 }
 
+Text ShownPart(const Text& text, std::size_t maxBytes, std::size_t maxLines, std::size_t maxLineBytes) {
+  const std::string_view view = View(text);
+  Text shown;
+  std::size_t lines = 1;
+  std::size_t lineBytes = 0;
+  for (std::size_t i = 0; i < view.size();) {
+    const bool lineBreak = view[i] == '\r' && i + 1 < view.size() && view[i + 1] == '\n';
+    const bool twoBytes = lineBreak || (static_cast<unsigned char>(view[i]) >= 0x80 && i + 1 < view.size());
+    const std::size_t width = twoBytes ? 2 : 1;
+    if (lineBreak) {
+      if (lines == maxLines) {
+        break;
+      }
+      ++lines;
+      lineBytes = 0;
+    } else if (lineBytes + width > maxLineBytes) {
+      lineBytes = maxLineBytes; // the rest of an overlong line is left out
+      i += width;
+      continue;
+    } else {
+      lineBytes += width;
+    }
+    if (shown.size() + width > maxBytes) {
+      break;
+    }
+    shown.append(view.substr(i, width));
+    i += width;
+  }
+  return shown;
+}
+
 void ShowAnswer(const Bytes& picture, const AnswerCut& cut, DrawTarget& panel, TextTarget& editBox) {
   panel.SetPicture(picture);
   panel.Refresh();
   panel.SetPenColor(kBoxPenColor);
   panel.SetPenWidth(kBoxPenWidth);
-  for (std::size_t j = 0; j < cut.groups.size(); ++j) {
+  std::size_t textBudget = kMaxDrawnTextBytes;
+  const std::size_t boxes = std::min(cut.groups.size(), kMaxShownBoxes);
+  for (std::size_t j = 0; j < boxes; ++j) {
     const std::vector<int>& numbers = cut.groups[j];
     if (numbers.size() < kBoxNumbers) {
       continue;
@@ -80,12 +115,14 @@ void ShowAnswer(const Bytes& picture, const AnswerCut& cut, DrawTarget& panel, T
     panel.SetFontSize(BoxFontSize(y1, y4));
     panel.SetTextColor(kBoxTextColor);
     panel.SetTextBackColor(kBoxTextBackColor);
-    if (j < cut.items.size()) {
-      panel.WriteText(x4, y1, cut.items[j]);
+    if (j < cut.items.size() && textBudget > 0) {
+      const Text shown = ShownPart(cut.items[j], textBudget, SIZE_MAX, SIZE_MAX);
+      textBudget -= View(shown).size();
+      panel.WriteText(x4, y1, shown);
     }
   }
   panel.Refresh();
-  editBox.SetContent(cut.text);
+  editBox.SetContent(ShownPart(cut.text, kMaxShownTextBytes, kMaxShownLines, kMaxShownLineBytes));
 }
 
 void RecognizePicture(DrawTarget& panel, TextTarget& editBox) {

@@ -4,6 +4,7 @@
 #include "recognition/draw_target.h"
 #include "util/text.h"
 
+#include <cstddef>
 #include <vector>
 
 namespace quillore {
@@ -30,12 +31,28 @@ inline constexpr int kBoxNumbers = 8;
 inline constexpr int kMaxCoordinate = 32767;
 inline constexpr int kMaxFontPoints = 1600;
 
+// What one answer may show. A page of text has a few hundred lines of at most a few hundred bytes; an
+// answer far beyond that is broken or hostile, and drawing or showing all of it would keep the window
+// busy for minutes (the edit box lays out a long line without spaces in quadratic time). Boxes past
+// the first kMaxShownBoxes are not drawn; box texts are drawn until kMaxDrawnTextBytes are used up;
+// the edit box gets at most kMaxShownLines lines and kMaxShownTextBytes, each line cut after
+// kMaxShownLineBytes.
+inline constexpr std::size_t kMaxShownBoxes = 10'000;
+inline constexpr std::size_t kMaxDrawnTextBytes = 64 * 1024;
+inline constexpr std::size_t kMaxShownLines = 10'000;
+inline constexpr std::size_t kMaxShownLineBytes = 4096;
+inline constexpr std::size_t kMaxShownTextBytes = 1024 * 1024;
+
 // The font size of a box: half its height (corner 4 minus corner 1), truncated toward zero, clamped.
 int BoxFontSize(int y1, int y4);
 
+// The text as far as it fits: at most `maxLines` lines (CR LF separates lines) and `maxBytes` bytes,
+// each line cut after `maxLineBytes`; cuts fall between characters, never inside a two-byte one.
+Text ShownPart(const Text& text, std::size_t maxBytes, std::size_t maxLines, std::size_t maxLineBytes);
+
 // Shows a recognition: the picture on the panel, every box with its text over it, the joined text
-// in the edit box. A group of fewer than eight numbers draws nothing; a box without a text item is
-// drawn without text; the edit box is written in every case.
+// in the edit box, within the limits above. A group of fewer than eight numbers draws nothing; a box
+// without a text item is drawn without text; the edit box is written in every case.
 void ShowAnswer(const Bytes& picture, const AnswerCut& cut, DrawTarget& panel, TextTarget& editBox);
 
 // Sends CurrentPicture to the service and shows the answer over it. The picture is copied first, so a
