@@ -40,6 +40,18 @@ std::string Utf8(const Text& gbk) {
   return codepage::Utf8FromGbk(View(gbk));
 }
 
+// Whether an accepted answer has the shape the cutter reads: a text section, and an end that is the
+// end of that section. Anything else (a page of another server, an answer cut short) must not pass
+// for a recognition that found no text.
+bool IsWholeAnswer(const Text& answer) {
+  std::string_view text = View(answer);
+  while (!text.empty() &&
+         (text.back() == ' ' || text.back() == '\r' || text.back() == '\n' || text.back() == '\t')) {
+    text.remove_suffix(1);
+  }
+  return text.find("\"text\": [") != std::string_view::npos && text.ends_with("]}");
+}
+
 } // namespace
 
 std::string PlainText(const AnswerCut& cut) {
@@ -134,6 +146,12 @@ int RunHeadlessClient(const std::vector<std::string>& args, std::ostream& out, s
       // The service refused: its status and, briefly, the error it gave.
       err << "quillore-cli: " << name << ": the service answered " << Utf8(statusText) << ": "
           << Utf8(Left(answer, kMaxErrorEcho)) << "\n";
+      fail(kExitRequestFailed);
+      continue;
+    }
+    if (!IsWholeAnswer(answer)) {
+      err << "quillore-cli: " << name << ": the service's answer is not a whole recognition answer ("
+          << View(answer).size() << " bytes)\n";
       fail(kExitRequestFailed);
       continue;
     }
