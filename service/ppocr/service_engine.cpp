@@ -1,10 +1,13 @@
 #include "service/ppocr/service_engine.h"
 
 #include "service/line_text.h"
+#include "service/ppocr/model_files.h"
 #include "service/ppocr/ppocr_engine.h"
 
 #include <leptonica/allheaders.h>
 
+#include <cstdint>
+#include <filesystem>
 #include <mutex>
 
 namespace quillore::service {
@@ -32,6 +35,25 @@ public:
 private:
   std::shared_ptr<ppocr::Engine> engine_;
 };
+
+// What to do about models that do not load. The install script takes a folder it has stamped as done
+// and whose files are all there and not empty as installed, so running it again would change nothing.
+std::string InstallHint(const std::string& directory) {
+  namespace fs = std::filesystem;
+  std::error_code failed;
+  const std::string stamp = (fs::path(directory) / ppocr::kInstalledStampName).string();
+  const ppocr::ModelPaths paths = ppocr::ModelPathsIn(directory);
+  bool skipped = !directory.empty() && fs::exists(stamp, failed);
+  for (const std::string* path : {&paths.detection, &paths.recognition, &paths.dictionary}) {
+    const std::uintmax_t size = fs::file_size(*path, failed);
+    skipped = skipped && !failed && size > 0;
+  }
+  if (skipped) {
+    return " (the models were installed but do not load: remove " + stamp +
+           " and run scripts/install-models.sh to install them again)";
+  }
+  return " (scripts/install-models.sh installs the models)";
+}
 
 } // namespace
 
@@ -82,7 +104,7 @@ std::unique_ptr<Engine> MakePpocrEngine(const std::string& modelsDirectory, std:
     options.modelsDirectory = modelsDirectory;
     std::unique_ptr<ppocr::Engine> loaded = ppocr::Engine::Load(options, error);
     if (!loaded) {
-      error += " (scripts/install-models.sh installs the models)";
+      error += InstallHint(modelsDirectory.empty() ? ppocr::DefaultModelsDirectory() : modelsDirectory);
       return nullptr;
     }
     shared = std::move(loaded);

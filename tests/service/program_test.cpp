@@ -18,6 +18,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 extern char** environ;
@@ -285,23 +286,48 @@ struct UnusableModels {
   const char* why;
   ModelsGiven given;
   const char* damaged; // a file of the folder written wrong; nullptr: the folder stays empty
+  std::string (*spoil)(const std::string& intact);
+  bool stamped;        // the folder carries the install script's stamp of a finished install
   const char* message; // part of the message besides the file's path
+  bool reinstallHint;  // the message says to remove the stamp, since the script would skip the folder
 };
+
+std::string CutShort(const std::string& intact) {
+  return intact.substr(0, intact.size() / 2);
+}
+std::string Zeros(const std::string& intact) {
+  return std::string(intact.size(), '\0');
+}
+std::string OtherDictionary(const std::string&) {
+  return "a\nb\nc\n";
+}
+std::string Nothing(const std::string&) {
+  return {};
+}
 
 TEST(Program, PpocrWithoutUsableModelsExitsBeforeListening) {
   const ppocr::ModelPaths installed = ppocr::ModelPathsIn(testing::InstalledModels());
-  const std::string detection = ReadInstalled(installed.detection);
-  const std::string recognition = ReadInstalled(installed.recognition);
-  const std::string dictionary = ReadInstalled(installed.dictionary);
-  ASSERT_FALSE(detection.empty() || recognition.empty() || dictionary.empty());
+  const std::map<std::string, std::string> intact = {
+      {ppocr::kDetectionModelName, ReadInstalled(installed.detection)},
+      {ppocr::kRecognitionModelName, ReadInstalled(installed.recognition)},
+      {ppocr::kDictionaryName, ReadInstalled(installed.dictionary)},
+  };
+  for (const auto& [name, bytes] : intact) {
+    ASSERT_FALSE(bytes.empty()) << name;
+  }
   const UnusableModels cases[] = {
-      {"an empty folder from QUILLORE_MODELS_DIR", ModelsGiven::Environment, nullptr, "cannot open"},
-      {"no models installed in the data folder", ModelsGiven::DataFolder, nullptr, "cannot open"},
-      {"a cut-short recognition model", ModelsGiven::Option, ppocr::kRecognitionModelName,
-       "recognition model"},
-      {"a detection model full of zeros", ModelsGiven::Environment, ppocr::kDetectionModelName,
-       "detection model"},
-      {"a dictionary of another model", ModelsGiven::Option, ppocr::kDictionaryName, "classes"},
+      {"an empty folder from QUILLORE_MODELS_DIR", ModelsGiven::Environment, nullptr, nullptr, false,
+       "cannot open", false},
+      {"no models installed in the data folder", ModelsGiven::DataFolder, nullptr, nullptr, false,
+       "cannot open", false},
+      {"a cut-short recognition model", ModelsGiven::Option, ppocr::kRecognitionModelName, CutShort, false,
+       "recognition model", false},
+      {"a detection model full of zeros, installed", ModelsGiven::Environment, ppocr::kDetectionModelName,
+       Zeros, true, "detection model", true},
+      {"a dictionary of another model, installed", ModelsGiven::Option, ppocr::kDictionaryName,
+       OtherDictionary, true, "classes", true},
+      {"an emptied dictionary, installed: the script installs again by itself", ModelsGiven::Option,
+       ppocr::kDictionaryName, Nothing, true, "is empty", false},
   };
   for (const UnusableModels& c : cases) {
     SCOPED_TRACE(c.why);
@@ -311,18 +337,12 @@ TEST(Program, PpocrWithoutUsableModelsExitsBeforeListening) {
         folder.Path() + (c.given == ModelsGiven::DataFolder ? "/data/quillore/models" : "/models");
     fs::create_directories(models);
     if (c.damaged != nullptr) {
-      std::ofstream(models + "/" + ppocr::kDetectionModelName, std::ios::binary) << detection;
-      std::ofstream(models + "/" + ppocr::kRecognitionModelName, std::ios::binary) << recognition;
-      std::ofstream(models + "/" + ppocr::kDictionaryName, std::ios::binary) << dictionary;
-      std::string spoiled;
-      if (c.damaged == std::string(ppocr::kRecognitionModelName)) {
-        spoiled = recognition.substr(0, recognition.size() / 2);
-      } else if (c.damaged == std::string(ppocr::kDetectionModelName)) {
-        spoiled = std::string(detection.size(), '\0');
-      } else {
-        spoiled = "a\nb\nc\n";
+      for (const auto& [name, bytes] : intact) {
+        std::ofstream(models + "/" + name, std::ios::binary) << (name == c.damaged ? c.spoil(bytes) : bytes);
       }
-      std::ofstream(models + "/" + c.damaged, std::ios::binary | std::ios::trunc) << spoiled;
+    }
+    if (c.stamped) {
+      std::ofstream(models + "/" + ppocr::kInstalledStampName) << "installed\n";
     }
     const std::string file = models + "/" + (c.damaged != nullptr ? c.damaged : ppocr::kDetectionModelName);
     const int port = FreePort();
@@ -341,6 +361,8 @@ TEST(Program, PpocrWithoutUsableModelsExitsBeforeListening) {
     EXPECT_NE(err.find(file), std::string::npos) << err;
     EXPECT_NE(err.find(c.message), std::string::npos) << err;
     EXPECT_NE(err.find("scripts/install-models.sh"), std::string::npos) << err;
+    const std::string reinstall = "remove " + models + "/" + ppocr::kInstalledStampName + " and run";
+    EXPECT_EQ(err.find(reinstall) != std::string::npos, c.reinstallHint) << err;
   }
 }
 
