@@ -155,12 +155,19 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
     state->path = url;
     state->isOcr = state->path == kOcrPath;
     *context = state;
-    // Refuse before reading a byte of the body when its announced size is already too big.
+    // A body announced larger than the limit is refused. A refusal sent before the body is read
+    // races the client, which is still sending: the connection closes over the unread rest, and the
+    // reset that follows can throw the refusal away before the client reads it. So a body within
+    // kMaxDiscardFactor times the limit is read and thrown away first, like one without a length;
+    // only a larger one is refused at once.
     const std::int64_t length = ContentLength(connection);
     if (length > config.maxBody) {
-      return Send(connection, *state, Error(413, "the body is larger than the limit"));
+      if (length / kMaxDiscardFactor > config.maxBody) {
+        return Send(connection, *state, Error(413, "the body is larger than the limit"));
+      }
+      state->tooLarge = true;
     }
-    if (state->isOcr && state->method == "POST" && length > 0) {
+    if (state->isOcr && state->method == "POST" && length > 0 && !state->tooLarge) {
       state->body.reserve(static_cast<std::size_t>(length));
     }
     return MHD_YES;
