@@ -255,7 +255,7 @@ TEST_F(WindowFault, TwoHundredMebibyteAnswersOfAnyShapeAreShownWithinSeconds) {
     ServiceUrl = good_.Url("/big");
     FillEditBox();
     const auto took = DropPicture();
-    EXPECT_LT(took, seconds(90)) << "a hang, not a failure at the time-out";
+    EXPECT_LT(took, seconds(120)) << "a hang: these took many minutes";
     shape.check(Content());
     EXPECT_EQ(window_->画板1->Picture(), picture_);
   }
