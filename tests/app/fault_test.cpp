@@ -161,6 +161,8 @@ TEST_F(WindowFault, StalledServiceFailsAtTheWindowsTimeoutNotLater) {
   ExpectRecognitionWorks();
 }
 
+constexpr char kNoise[] = "\"text\": [\"\xFF\x81\x5C\\u\x89PNG\0zz\"]}";
+
 struct BadAnswer {
   const char* name;
   int status;
@@ -173,9 +175,8 @@ TEST_F(WindowFault, GarbageAndCutOffAnswersEmptyTheEditBox) {
   const BadAnswer answers[] = {
       // not JSON at all
       {"an HTML page", 200, "<html><body>Bad gateway</body></html>", -1},
-      // random bytes, zero bytes and GBK lead bytes among them
-      {"binary noise", 200,
-       std::string("\x00\xFF\x81\x5C\\u\"text\": [\x89PNG", 17) + std::string(5000, '\xFE'), -1},
+      // the text marker, GBK lead bytes and then a zero byte, which ends the answer's text
+      {"binary noise", 200, std::string(kNoise, sizeof kNoise - 1) + std::string(5000, '\xFE'), -1},
       // JSON of another shape
       {"another JSON shape", 200, R"({"result": {"lines": ["good"]}})", -1},
       // a refusal of the service
