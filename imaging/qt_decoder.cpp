@@ -38,6 +38,9 @@ RgbaImage DecodeWithQt(std::span<const std::uint8_t> bytes, PictureFormat format
     return result;
   }
   QImageReader reader(&buffer, readerFormat);
+  // Only the named reader: when it cannot read the bytes, Qt would otherwise try every image plugin
+  // on them (a GIF given as a cursor was decoded by Qt's GIF reader, one such file taking seconds).
+  reader.setAutoDetectImageFormat(false);
   reader.setAutoTransform(false);
   reader.setAllocationLimit(static_cast<int>(kMaxDecodedBytes >> 20));
   // The header's size, checked before the reader takes any pixel memory.
