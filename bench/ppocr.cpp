@@ -35,6 +35,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 extern char** environ;
@@ -190,6 +191,8 @@ std::vector<std::string> RunPpocr(std::size_t index, bool record) {
     timingsSum.recognition += timings.recognition;
     timingsSum.recognitionWork += timings.recognitionWork;
     timingsSum.lines += timings.lines;
+    timingsSum.reread += timings.reread;
+    timingsSum.pieces += timings.pieces;
     timingsSum.columns += timings.columns;
     ++timedPictures;
   }
@@ -294,6 +297,77 @@ void BM_Ppocr(benchmark::State& state) {
   RunSet(state, "ppocr/" + std::to_string(workers), workers, OwnCpuSeconds,
          [&](std::size_t i, int) { return RunPpocr(i, workers == 1); });
 }
+
+// Pictures of a single line leave one of the engine's threads idle unless the line is cut into
+// pieces: each line of the set drawn alone, read by an engine that cuts and one that never does,
+// taking turns picture by picture so that both see the same machine.
+struct OneLineResult {
+  double p50[2] = {0, 0};
+  double errorRate[2] = {0, 0};
+  double pieces = 0;
+  int pictures = 0;
+};
+std::optional<OneLineResult> oneLine;
+
+void BM_PpocrOneLinePictures(benchmark::State& state) {
+  std::string error;
+  ppocr::EngineOptions whole;
+  whole.maxCuts = 0;
+  auto cutting = ppocr::Engine::Load({}, error);
+  auto notCutting = cutting ? ppocr::Engine::Load(whole, error) : nullptr;
+  if (!notCutting) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const int sizes[] = {16, 20, 24, 28, 32};
+  std::vector<std::pair<std::string, cv::Mat>> pictures;
+  std::size_t k = 0;
+  for (const auto& picture : Set()) {
+    for (const auto& line : picture.lines) {
+      ppocr::testing::TextStyle style;
+      style.pixelSize = sizes[k++ % std::size(sizes)];
+      style.lightOnDark = k % 3 == 0;
+      pictures.emplace_back(line, ppocr::testing::RenderLines({line}, style));
+    }
+  }
+  OneLineResult result;
+  std::vector<double> latencies[2];
+  double wrong[2] = {0, 0}, characters = 0;
+  for (auto _ : state) {
+    for (int pass = 0; pass < kPasses; ++pass) {
+      for (std::size_t i = 0; i < pictures.size(); ++i) {
+        for (int turn = 0; turn < 2; ++turn) {
+          const int which = (turn + static_cast<int>(i) + pass) % 2; // 0: cutting, 1: whole lines
+          ppocr::Timings timings;
+          const auto start = Clock::now();
+          const auto lines = (which == 0 ? cutting : notCutting)->Recognize(pictures[i].second, &timings);
+          latencies[which].push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+          std::vector<std::string> texts;
+          for (const auto& line : lines) {
+            texts.push_back(line.text);
+          }
+          const double length = static_cast<double>(ppocr::testing::CodePointCount(pictures[i].first));
+          wrong[which] += ppocr::testing::CharacterErrorRate(Tidy(pictures[i].first), Joined(texts)) * length;
+          if (which == 0) {
+            characters += length;
+            result.pieces += timings.pieces;
+          }
+        }
+      }
+    }
+  }
+  for (int which = 0; which < 2; ++which) {
+    std::sort(latencies[which].begin(), latencies[which].end());
+    result.p50[which] = latencies[which][latencies[which].size() / 2];
+    result.errorRate[which] = wrong[which] / characters;
+  }
+  result.pictures = static_cast<int>(pictures.size());
+  result.pieces /= static_cast<double>(latencies[0].size());
+  state.counters["p50_ms_cut"] = result.p50[0];
+  state.counters["p50_ms_whole"] = result.p50[1];
+  oneLine = result;
+}
+BENCHMARK(BM_PpocrOneLinePictures)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 #ifdef QUILLORE_BENCH_WITH_SERVICE
 void BM_TesseractEngine(benchmark::State& state) {
@@ -495,9 +569,17 @@ void PrintComparison(const char* self) {
     const double n = timedPictures;
     std::printf(
         "\nPP-OCR, one worker, mean per picture: detection %.0f ms, cutting %.1f ms, recognition %.0f ms "
-        "wall (%.0f ms of work over %.1f lines, %.0f columns at height 48)\n",
+        "wall (%.0f ms of work over %.1f lines in %.1f pieces, %.1f pieces read twice, %.0f columns at "
+        "height 48)\n",
         timingsSum.detection / n, timingsSum.cutting / n, timingsSum.recognition / n,
-        timingsSum.recognitionWork / n, timingsSum.lines / n, timingsSum.columns / n);
+        timingsSum.recognitionWork / n, timingsSum.lines / n, timingsSum.pieces / n, timingsSum.reread / n,
+        timingsSum.columns / n);
+  }
+  if (oneLine) {
+    std::printf("\nPP-OCR on %d pictures of one line each (%.1f pieces per line when cut): p50 %.0f ms with "
+                "lines cut, %.0f ms read whole (%.2fx); CER %.2f %% and %.2f %%\n",
+                oneLine->pictures, oneLine->pieces, oneLine->p50[0], oneLine->p50[1],
+                oneLine->p50[0] / oneLine->p50[1], oneLine->errorRate[0] * 100, oneLine->errorRate[1] * 100);
   }
   std::printf("\nPer picture, CER %% / mean ms:\n%-28s", "picture");
   for (const auto& [label, m] : measured) {

@@ -181,38 +181,46 @@ double LatinShare(const DecodedLine& decoded) {
   return counted == 0 ? 0.0 : static_cast<double>(latin) / counted;
 }
 
-void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, float gapRatio) {
+Spacing MeasureSpacing(const InkProfile& profile) {
+  Spacing spacing{profile.bandHeight, 0};
+  std::vector<int> gaps;
+  bool seenInk = false;
+  int run = 0;
+  for (int ink : profile.columns) {
+    if (ink > 0) {
+      if (seenInk && run > 0) {
+        gaps.push_back(run);
+      }
+      seenInk = true;
+      run = 0;
+    } else {
+      ++run;
+    }
+  }
+  if (!gaps.empty()) {
+    // The lower median: with few gaps, the one wide gap must not set the measure.
+    const auto middle = gaps.begin() + (gaps.size() - 1) / 2;
+    std::nth_element(gaps.begin(), middle, gaps.end());
+    spacing.usualGap = *middle;
+  }
+  return spacing;
+}
+
+void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, float gapRatio,
+                       const Spacing* spacing) {
   CV_Assert(line.type() == CV_8U);
   if (decoded.characters.size() < 2 || frames <= 0 || line.empty()) {
     return;
   }
   const InkProfile profile = InkColumns(line);
   const std::vector<int>& ink = profile.columns;
-  const int bandHeight = profile.bandHeight;
-  if (bandHeight == 0) {
+  if (profile.bandHeight == 0) {
     return;
   }
-  // The gaps between letters of this line: a space must be clearly wider than the usual one.
-  std::vector<int> gaps;
-  int firstInk = -1, run = 0;
-  for (int x = 0; x < static_cast<int>(ink.size()); ++x) {
-    if (ink[x] > 0) {
-      if (firstInk >= 0 && run > 0) {
-        gaps.push_back(run);
-      }
-      firstInk = firstInk < 0 ? x : firstInk;
-      run = 0;
-    } else {
-      ++run;
-    }
-  }
-  int usualGap = 0;
-  if (!gaps.empty()) {
-    // The lower median: with few gaps, the one wide gap must not set the measure.
-    const auto middle = gaps.begin() + (gaps.size() - 1) / 2;
-    std::nth_element(gaps.begin(), middle, gaps.end());
-    usualGap = *middle;
-  }
+  // A space must be clearly wider than the usual gap between letters.
+  const Spacing measured = spacing != nullptr ? *spacing : MeasureSpacing(profile);
+  const int bandHeight = measured.bandHeight > 0 ? measured.bandHeight : profile.bandHeight;
+  const int usualGap = measured.usualGap;
   const int minGap = std::max({1, static_cast<int>(gapRatio * bandHeight + 0.5), 2 * usualGap});
   // Next to a Chinese character the usual gap says little (Chinese characters stand apart by their
   // own margins); a wider gap relative to the text height decides alone.
@@ -243,6 +251,24 @@ void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, fl
     result.push_back(decoded.characters[i]);
   }
   decoded.characters = std::move(result);
+}
+
+bool MaySpaceBetween(std::string_view left, std::string_view right) {
+  // The last character of `left`: step back over continuation bytes to its lead byte.
+  std::size_t start = left.size();
+  while (start > 0 && (static_cast<unsigned char>(left[start - 1]) & 0xC0) == 0x80 &&
+         left.size() - start < 3) {
+    --start;
+  }
+  if (start > 0) {
+    --start;
+  }
+  const std::size_t leftLength = Utf8Length(left.substr(start));
+  const std::size_t rightLength = Utf8Length(right);
+  if (leftLength == 0 || start + leftLength != left.size() || rightLength == 0) {
+    return false;
+  }
+  return MaySpace(std::string(left.substr(start)), std::string(right.substr(0, rightLength)));
 }
 
 } // namespace quillore::ppocr

@@ -2,6 +2,8 @@
 // between English words that the Chinese model leaves out.
 #pragma once
 
+#include "service/ppocr/line_images.h"
+
 #include <opencv2/core.hpp>
 #include <string>
 #include <string_view>
@@ -57,6 +59,21 @@ double LatinShare(const DecodedLine& decoded);
 // steps across its width) has a run of blank columns between them at least `gapRatio` of the text's
 // height wide and twice the line's usual gap between letters (beside an ideograph: 1.5 `gapRatio` of
 // the height, whatever the usual gap). Characters already separated by a space stay as they are.
-void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, float gapRatio);
+// A line's measures for telling spaces: the height of its band of text and its usual gap between
+// letters (the lower median of the gaps between inked columns), in pixels.
+struct Spacing {
+  int bandHeight = 0;
+  int usualGap = 0;
+};
+Spacing MeasureSpacing(const InkProfile& profile);
+
+// `spacing`, when given, replaces the measures of `line` itself: a piece of a line has too few
+// letters to measure the usual gap well, so pieces are judged by their whole line's measures.
+void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, float gapRatio,
+                       const Spacing* spacing = nullptr);
+
+// Whether the rules above let a space stand between the last character of `left` and the first of
+// `right` (UTF-8 texts): for joining the texts of two pieces of one line, cut apart at a wide gap.
+bool MaySpaceBetween(std::string_view left, std::string_view right);
 
 } // namespace quillore::ppocr

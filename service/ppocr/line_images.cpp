@@ -77,7 +77,10 @@ int LineWidth(cv::Size cutOut, double squeeze) {
   return std::clamp(static_cast<int>(width), kMinLineWidth, kMaxLineWidth);
 }
 
-cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey, double squeeze) {
+namespace {
+
+// A cut-out at kLineHeight x LineWidth, with kLineEndPadding columns of the paper's colour added.
+cv::Mat LinePicture(const cv::Mat& cutOut, double squeeze) {
   CV_Assert(cutOut.type() == CV_8UC3);
   cv::Mat resized;
   cv::resize(cutOut, resized, cv::Size(LineWidth(cutOut.size(), squeeze), kLineHeight), 0, 0,
@@ -92,10 +95,23 @@ cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey, double squeeze) {
     paper[c] = values[values.size() / 2];
   }
   cv::copyMakeBorder(resized, resized, 0, 0, 0, kLineEndPadding, cv::BORDER_CONSTANT, paper);
-  cv::cvtColor(resized, grey, cv::COLOR_BGR2GRAY);
+  return resized;
+}
+
+} // namespace
+
+cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey, double squeeze) {
+  const cv::Mat picture = LinePicture(cutOut, squeeze);
+  cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
   const double scale[3] = {1 / 127.5, 1 / 127.5, 1 / 127.5};
   const double shift[3] = {-1, -1, -1};
-  return PlanarBlob(resized, scale, shift);
+  return PlanarBlob(picture, scale, shift);
+}
+
+cv::Mat LineGrey(const cv::Mat& cutOut, double squeeze) {
+  cv::Mat grey;
+  cv::cvtColor(LinePicture(cutOut, squeeze), grey, cv::COLOR_BGR2GRAY);
+  return grey;
 }
 
 InkProfile InkColumns(const cv::Mat& grey) {
@@ -158,6 +174,39 @@ double InkRunsPerHeight(const InkProfile& profile) {
     return 0;
   }
   return runs / (static_cast<double>(last - first + 1) / profile.bandHeight);
+}
+
+int SplitColumn(const InkProfile& profile, int from, int to, int minGap) {
+  from = std::max(from, 0);
+  to = std::min(to, static_cast<int>(profile.columns.size()));
+  if (profile.bandHeight == 0 || to - from < 4) {
+    return -1;
+  }
+  const int quarter = (to - from) / 4;
+  const double centre = (from + to) / 2.0;
+  int best = -1;
+  double bestDistance = 0;
+  bool seenInk = false;
+  for (int x = from; x < to;) {
+    if (profile.columns[x] > 0) {
+      seenInk = true;
+      ++x;
+      continue;
+    }
+    int end = x;
+    while (end < to && profile.columns[end] == 0) {
+      ++end;
+    }
+    // Only gaps between ink: the margins at either end are no place to cut.
+    const int middle = (x + end) / 2;
+    if (seenInk && end < to && end - x >= std::max(minGap, 1) && middle >= from + quarter &&
+        middle < to - quarter && (best < 0 || std::abs(middle - centre) < bestDistance)) {
+      best = middle;
+      bestDistance = std::abs(middle - centre);
+    }
+    x = end;
+  }
+  return best;
 }
 
 } // namespace quillore::ppocr

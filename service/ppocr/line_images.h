@@ -42,6 +42,9 @@ int LineWidth(cv::Size cutOut, double squeeze = 1.0);
 // -1..1 as an NCHW float blob; `grey` receives the same picture in 8-bit grey.
 cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey, double squeeze = 1.0);
 
+// The `grey` picture of LineBlob alone.
+cv::Mat LineGrey(const cv::Mat& cutOut, double squeeze = 1.0);
+
 // Ink of a line picture (8-bit grey): the pixels on the smaller side of an Otsu split, counted per
 // column over the band of rows that holds the line itself, the run of inked rows through the middle
 // (a cut-out may take in the edges of the lines above and below).
@@ -54,5 +57,11 @@ InkProfile InkColumns(const cv::Mat& grey);
 // Separate runs of inked columns per band height: about 1 for Chinese, whose characters are about as
 // wide as high, and 1.5 or more for English, digits and capitals included. 0 without ink.
 double InkRunsPerHeight(const InkProfile& profile);
+
+// Where a line may be cut in two to be read as two pieces: the middle of a run of blank columns
+// between ink in [from, to), at least `minGap` columns wide, whose middle lies in that range's middle
+// half and nearest its centre. -1 when there is none (no ink, or no such gap: a line is never cut
+// through a character).
+int SplitColumn(const InkProfile& profile, int from, int to, int minGap);
 
 } // namespace quillore::ppocr

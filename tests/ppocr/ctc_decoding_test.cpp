@@ -237,5 +237,59 @@ TEST(RestoreWordSpaces, BlankPictureChangesNothing) {
   EXPECT_EQ(line.decoded.Text(), "ab");
 }
 
+// A piece cut from a line has few letters, so its own usual gap can be off; its whole line's
+// measures decide instead when given.
+TEST(RestoreWordSpaces, GivenSpacingOverridesThePiecesOwnMeasure) {
+  // Gaps of 3, 12 and 3 columns: by this picture's own measure (usual gap 3) the 12 make a space.
+  const std::vector<std::pair<std::string, std::pair<int, int>>> letters = {
+      {"a", {10, 22}}, {"b", {25, 37}}, {"c", {49, 61}}, {"d", {64, 76}}};
+  FakeLine own = MakeLine(letters);
+  RestoreWordSpaces(own.decoded, own.picture, own.frames, 0.17f);
+  EXPECT_EQ(own.decoded.Text(), "ab cd");
+  // Its whole line's letters stand 7 columns apart as a rule: 12 is under twice that.
+  FakeLine piece = MakeLine(letters);
+  const Spacing wholeLine{22, 7};
+  RestoreWordSpaces(piece.decoded, piece.picture, piece.frames, 0.17f, &wholeLine);
+  EXPECT_EQ(piece.decoded.Text(), "abcd");
+}
+
+TEST(MeasureSpacing, BandHeightAndLowerMedianGapBetweenInk) {
+  InkProfile profile;
+  profile.bandHeight = 20;
+  // Margins (4 and 3 blank columns) do not count; gaps of 2, 5, 2 and 9 do: lower median 2.
+  profile.columns = {0, 0, 0, 0, 5, 5, 0, 0, 5, 0, 0, 0, 0, 0, 5, 0,
+                     0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0};
+  const Spacing spacing = MeasureSpacing(profile);
+  EXPECT_EQ(spacing.bandHeight, 20);
+  EXPECT_EQ(spacing.usualGap, 2);
+  profile.columns.assign(10, 0);
+  EXPECT_EQ(MeasureSpacing(profile).usualGap, 0);
+}
+
+// Joining the texts of two pieces of a line: the same pairs as inside a line may take a space.
+TEST(MaySpaceBetween, FollowsTheRulesForTheCharactersEitherSideOfTheJoin) {
+  struct Case {
+    const char* left;
+    const char* right;
+    bool space;
+  };
+  const Case cases[] = {
+      {"Invoice number", "2024-0815", true},
+      {"total 12", "34 due", false},                                   // two digits
+      {"reply before", ", please", false},                             // closing punctuation
+      {"see (", "below)", false},                                      // after an opening bracket
+      {"\xE7\x89\x88\xE6\x9C\xAC", "3.2.1", true},                     // an ideograph, then English
+      {"version", "\xE5\xB7\xB2\xE5\x8F\x91\xE5\xB8\x83", true},       // English, then an ideograph
+      {"\xE4\xBB\x8A\xE5\xA4\xA9", "\xE5\xA4\xA9\xE6\xB0\x94", false}, // two ideographs
+      {"\xE5\xA5\xBD\xEF\xBC\x8C", "we", false},                       // Chinese punctuation
+      {"", "abc", false},
+      {"abc", "", false},
+      {"ab\xE4\xB8", "c", false}, // a text cut inside a character
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MaySpaceBetween(c.left, c.right), c.space) << c.left << " | " << c.right;
+  }
+}
+
 } // namespace
 } // namespace quillore::ppocr

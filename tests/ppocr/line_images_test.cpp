@@ -164,5 +164,41 @@ TEST(InkRunsPerHeight, WideCharactersMakeFewRunsNarrowLettersMany) {
   EXPECT_EQ(InkRunsPerHeight(InkColumns(cv::Mat(48, 50, CV_8U, cv::Scalar(255)))), 0.0);
 }
 
+TEST(SplitColumn, CutsInTheWideGapNearestTheMiddle) {
+  // Words of letters 10 columns wide, 3 apart, at 5-93, 105-193, 205-332 and 344-380 of a 400-column
+  // line: word gaps of 12 columns at 93-105, 193-205 and 332-344.
+  std::vector<std::pair<int, int>> spans;
+  for (const auto& [start, letters] :
+       {std::pair(5, 7), std::pair(105, 7), std::pair(205, 10), std::pair(344, 3)}) {
+    for (int i = 0; i < letters; ++i) {
+      spans.emplace_back(start + 13 * i, start + 13 * i + 10);
+    }
+  }
+  const InkProfile ink = InkColumns(Blocks(spans, 400));
+  struct Case {
+    const char* what;
+    int from, to, minGap, expected;
+  };
+  const Case cases[] = {
+      // The middle half is 100-300: the gap at 93-105 has its middle just outside, the one at 193-205
+      // is nearest the centre; the cut goes through its middle.
+      {"whole line", 0, 400, 8, 199},
+      // Only the narrow gaps between letters near the middle: they are never wide enough.
+      {"gaps too narrow", 0, 400, 13, -1},
+      // From 200 the blank start is a margin, not a gap; the middle half is 250-350.
+      {"right half", 200, 400, 8, 338},
+      // The left piece's middle half (25-75) holds no word gap, and 93-105 runs past its end.
+      {"no word gap in the middle half", 0, 100, 8, -1},
+      {"too short to cut", 100, 103, 1, -1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SplitColumn(ink, c.from, c.to, c.minGap), c.expected) << c.what;
+  }
+  // The blank margins at either end are no gap between words.
+  const InkProfile margins = InkColumns(Blocks({{150, 250}}, 400));
+  EXPECT_EQ(SplitColumn(margins, 0, 400, 8), -1);
+  EXPECT_EQ(SplitColumn(InkColumns(cv::Mat(48, 400, CV_8U, cv::Scalar(255))), 0, 400, 8), -1);
+}
+
 } // namespace
 } // namespace quillore::ppocr
