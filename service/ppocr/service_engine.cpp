@@ -7,7 +7,6 @@
 #include <leptonica/allheaders.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <mutex>
 
 namespace quillore::service {
@@ -36,24 +35,11 @@ private:
   std::shared_ptr<ppocr::Engine> engine_;
 };
 
-// What to do about models that do not load. The install script takes a folder it has stamped as done
-// and whose files are all there and not empty as installed, so running it again would change nothing.
-std::string InstallHint(const std::string& directory) {
-  namespace fs = std::filesystem;
-  std::error_code failed;
-  const std::string stamp = (fs::path(directory) / ppocr::kInstalledStampName).string();
-  const ppocr::ModelPaths paths = ppocr::ModelPathsIn(directory);
-  bool skipped = !directory.empty() && fs::exists(stamp, failed);
-  for (const std::string* path : {&paths.detection, &paths.recognition, &paths.dictionary}) {
-    const std::uintmax_t size = fs::file_size(*path, failed);
-    skipped = skipped && !failed && size > 0;
-  }
-  if (skipped) {
-    return " (the models were installed but do not load: remove " + stamp +
-           " and run scripts/install-models.sh to install them again)";
-  }
-  return " (scripts/install-models.sh installs the models)";
-}
+// What to do about models that do not load: the install script checks the files it installed against
+// the checksums it recorded, and installs damaged ones again.
+constexpr const char* kInstallHint =
+    " (scripts/install-models.sh installs the models, and installs them again when "
+    "damaged)";
 
 } // namespace
 
@@ -104,7 +90,7 @@ std::unique_ptr<Engine> MakePpocrEngine(const std::string& modelsDirectory, std:
     options.modelsDirectory = modelsDirectory;
     std::unique_ptr<ppocr::Engine> loaded = ppocr::Engine::Load(options, error);
     if (!loaded) {
-      error += InstallHint(modelsDirectory.empty() ? ppocr::DefaultModelsDirectory() : modelsDirectory);
+      error += kInstallHint;
       return nullptr;
     }
     shared = std::move(loaded);
