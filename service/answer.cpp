@@ -1,5 +1,7 @@
 #include "service/answer.h"
 
+#include "util/utf8.h"
+
 #include <cstdint>
 #include <cstdio>
 
@@ -16,46 +18,13 @@ void AppendEscape(std::string& out, unsigned unit) {
 
 // Decodes one UTF-8 sequence at `i`, advancing `i`; malformed input gives U+FFFD for one byte.
 char32_t NextCodePoint(std::string_view s, std::size_t& i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char lead = byte(i);
-  int length = 0;
-  char32_t cp = 0;
-  if (lead < 0x80) {
-    ++i;
-    return lead;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    cp = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    cp = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    cp = lead & 0x07;
-  } else {
+  const Utf8Character c = FirstUtf8Character(s.substr(i));
+  if (c.length == 0) {
     ++i;
     return kReplacement;
   }
-  if (i + length > s.size()) {
-    ++i;
-    return kReplacement;
-  }
-  for (int k = 1; k < length; ++k) {
-    const unsigned char next = byte(i + k);
-    if ((next & 0xC0) != 0x80) {
-      ++i;
-      return kReplacement;
-    }
-    cp = (cp << 6) | (next & 0x3F);
-  }
-  // Overlong forms, surrogates and values past U+10FFFF are not characters.
-  const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-  if (overlong || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
-    ++i;
-    return kReplacement;
-  }
-  i += length;
-  return cp;
+  i += c.length;
+  return c.codePoint;
 }
 
 void AppendBox(std::string& out, const std::array<int, 8>& box) {

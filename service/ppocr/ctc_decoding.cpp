@@ -1,6 +1,7 @@
 #include "service/ppocr/ctc_decoding.h"
 
 #include "service/ppocr/line_images.h"
+#include "util/utf8.h"
 
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
@@ -8,44 +9,9 @@
 namespace quillore::ppocr {
 namespace {
 
-// Length of the UTF-8 sequence that starts at `text[0]`, or 0 when it is not a valid character
-// (overlong forms, surrogates and values beyond U+10FFFF included).
+// Length of the UTF-8 sequence that starts at `text[0]`, or 0 when it is not a valid character.
 std::size_t Utf8Length(std::string_view text) {
-  if (text.empty()) {
-    return 0;
-  }
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  std::size_t length;
-  char32_t cp;
-  if (lead < 0x80) {
-    return 1;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    cp = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    cp = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    cp = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) {
-    return 0;
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) {
-      return 0;
-    }
-    cp = (cp << 6) | (byte(i) & 0x3F);
-  }
-  const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-  if (overlong || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
-    return 0;
-  }
-  return length;
+  return FirstUtf8Character(text).length;
 }
 
 bool IsPrintableAscii(const std::string& text) {
