@@ -107,7 +107,6 @@ private:
   HttpHandle next_ = 0x100;
   std::size_t chunk_ = 0;       // next chunk to report
   std::size_t chunkOffset_ = 0; // bytes of the current chunk already read
-  bool chunkReported_ = false;
   long long bytesRead_ = 0;
   bool received_ = false;
 };
