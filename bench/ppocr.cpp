@@ -14,10 +14,10 @@
 #include "service/recognition.h"
 #endif
 
+#include "bench/tesseract_command.h"
+
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,8 +37,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 
@@ -106,51 +104,19 @@ std::string Joined(const std::vector<std::string>& lines) {
   return text;
 }
 
-double Seconds(const timeval& t) {
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
-double OwnCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-}
+using bench::OwnCpuSeconds;
 
 std::atomic<double> commandCpuSeconds{0};
 std::atomic<long> commandMaxRssKb{0}; // the largest peak of a command process, KiB
 
 // "tesseract FILE stdout -l chi_sim+eng", one process per picture, its lines.
 std::vector<std::string> RunCommand(const std::string& path) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) {
-    return {};
+  const bench::CommandRun run = bench::RunTesseract(path, kLanguages);
+  commandCpuSeconds = commandCpuSeconds + run.cpuSeconds;
+  long seen = commandMaxRssKb;
+  while (run.maxRssKb > seen && !commandMaxRssKb.compare_exchange_weak(seen, run.maxRssKb)) {
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const char* argv[] = {"tesseract", path.c_str(), "stdout", "-l", kLanguages, nullptr};
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "tesseract", &actions, nullptr, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeFds[1]);
-  std::string out;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(pipeFds[0]);
-  if (spawned == 0) {
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    commandCpuSeconds = commandCpuSeconds + Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    long seen = commandMaxRssKb;
-    while (usage.ru_maxrss > seen && !commandMaxRssKb.compare_exchange_weak(seen, usage.ru_maxrss)) {
-    }
-  }
+  const std::string& out = run.out;
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < out.size()) {

@@ -1,5 +1,6 @@
 // The recognition service against the tesseract command on the same rendered pictures: latency per
 // picture, throughput with one worker and with all, and character error rate.
+#include "bench/tesseract_command.h"
 #include "https_client.h"
 #include "picture_maker.h"
 #include "service/certificate.h"
@@ -8,11 +9,6 @@
 #include "service/server.h"
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QGuiApplication>
 #include <atomic>
@@ -24,8 +20,6 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 
@@ -81,51 +75,16 @@ std::vector<std::string> TidyLines(const std::string& text) {
   return lines;
 }
 
-double Seconds(const timeval& t) {
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
+using quillore::bench::OwnCpuSeconds;
 
-// CPU seconds of this process (all its threads) so far.
-double OwnCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-}
-
-// CPU seconds spent by the command processes; with the machine shared, CPU time says more than
-// wall time about what each way costs.
+// CPU seconds spent by the command processes.
 std::atomic<double> commandCpuSeconds{0};
 
 // Runs "tesseract FILE stdout -l chi_sim+eng" and returns its lines, tidied like the service's.
 std::vector<std::string> RunCommand(const std::string& path) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) {
-    return {};
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const char* argv[] = {"tesseract", path.c_str(), "stdout", "-l", kLanguages, nullptr};
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "tesseract", &actions, nullptr, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeFds[1]);
-  std::string out;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(pipeFds[0]);
-  if (spawned == 0) {
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    commandCpuSeconds = commandCpuSeconds + Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-  }
-  return TidyLines(out);
+  const quillore::bench::CommandRun run = quillore::bench::RunTesseract(path, kLanguages);
+  commandCpuSeconds = commandCpuSeconds + run.cpuSeconds;
+  return TidyLines(run.out);
 }
 
 std::vector<std::string> AnswerLines(const std::string& body) {
