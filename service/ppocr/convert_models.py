@@ -206,29 +206,36 @@ def affine_step(g, node):
     return None
 
 
+def rewrite_until_done(g, rewrite_at):
+    """Applies rewrite_at(node, producers, consumers) at the first node where it applies (it returns
+    True after changing the graph), again and again with fresh maps until it applies nowhere. Returns
+    the number of rewrites."""
+    count = 0
+    while True:
+        producers, consumers = g.producers(), g.consumers()
+        if not any(rewrite_at(node, producers, consumers) for node in g.nodes):
+            return count
+        count += 1
+
+
 def fold_affine_after_conv(g):
     """Conv, then multiply and add by numbers (the learnable affine blocks), becomes one Conv."""
-    count = 0
-    changed = True
-    while changed:
-        changed = False
-        producers, consumers = g.producers(), g.consumers()
-        for node in g.nodes:
-            step = affine_step(g, node)
-            if step is None:
-                continue
-            conv = producers.get(step[2])
-            if conv is None or conv.op_type != "Conv" or single_consumer(g, consumers, conv.output[0]) is not node:
-                continue
-            scale, shift, _ = step
-            weight, bias = conv_weights(g, conv)
-            set_conv_weights(g, conv, weight * scale, bias * scale + shift)
-            g.rename_input(node.output[0], conv.output[0])
-            g.nodes.remove(node)
-            count += 1
-            changed = True
-            break
-    return count
+
+    def at(node, producers, consumers):
+        step = affine_step(g, node)
+        if step is None:
+            return False
+        conv = producers.get(step[2])
+        if conv is None or conv.op_type != "Conv" or single_consumer(g, consumers, conv.output[0]) is not node:
+            return False
+        scale, shift, _ = step
+        weight, bias = conv_weights(g, conv)
+        set_conv_weights(g, conv, weight * scale, bias * scale + shift)
+        g.rename_input(node.output[0], conv.output[0])
+        g.nodes.remove(node)
+        return True
+
+    return rewrite_until_done(g, at)
 
 
 def is_pointwise_conv(g, node):
@@ -257,94 +264,79 @@ def make_affine(g, source, scale, shift, output):
 def merge_affine_chains(g):
     """Two multiply/add/divide-by-number steps in a row become one multiply and one add (the hard
     swish's division by 6 and the affine block after it, for instance)."""
-    count = 0
-    changed = True
-    while changed:
-        changed = False
-        producers, consumers = g.producers(), g.consumers()
-        for node in g.nodes:
-            second = affine_step(g, node)
-            if second is None:
-                continue
-            before = producers.get(second[2])
-            first = affine_step(g, before)
-            if first is None or single_consumer(g, consumers, before.output[0]) is not node:
-                continue
-            scale = first[0] * second[0]
-            shift = first[1] * second[0] + second[1]
-            if scale != 1.0 and shift != 0.0:
-                continue  # still a multiply and an add: nothing gained
-            index = g.nodes.index(before)
-            g.nodes.remove(before)
-            g.nodes.remove(node)
-            g.nodes[index:index] = make_affine(g, first[2], scale, shift, node.output[0])
-            count += 1
-            changed = True
-            break
-    return count
+
+    def at(node, producers, consumers):
+        second = affine_step(g, node)
+        if second is None:
+            return False
+        before = producers.get(second[2])
+        first = affine_step(g, before)
+        if first is None or single_consumer(g, consumers, before.output[0]) is not node:
+            return False
+        scale = first[0] * second[0]
+        shift = first[1] * second[0] + second[1]
+        if scale != 1.0 and shift != 0.0:
+            return False  # still a multiply and an add: nothing gained
+        index = g.nodes.index(before)
+        g.nodes.remove(before)
+        g.nodes.remove(node)
+        g.nodes[index:index] = make_affine(g, first[2], scale, shift, node.output[0])
+        return True
+
+    return rewrite_until_done(g, at)
 
 
 def move_scale_past_shift(g):
     """x * a + b feeding only convolutions becomes (x + b / a) * a, so that the multiplication can
     fold into the convolutions even where they pad (a shift cannot)."""
-    count = 0
-    changed = True
-    while changed:
-        changed = False
-        producers, consumers = g.producers(), g.consumers()
-        for add in g.nodes:
-            step = affine_step(g, add)
-            if step is None or add.op_type != "Add":
-                continue
-            mul = producers.get(step[2])
-            scaling = affine_step(g, mul)
-            if scaling is None or mul.op_type not in ("Mul", "Div") or scaling[0] == 0.0:
-                continue
-            users = consumers.get(add.output[0], [])
-            if single_consumer(g, consumers, mul.output[0]) is not add or not users or not all(
-                    is_conv_on(g, user, add.output[0]) for user in users):
-                continue
-            for conv in users:
-                weight, bias = conv_weights(g, conv)
-                set_conv_weights(g, conv, weight * scaling[0], bias)
-            index = g.nodes.index(mul)
-            g.nodes.remove(mul)
-            g.nodes.remove(add)
-            g.nodes[index:index] = make_affine(g, scaling[2], 1.0, step[1] / scaling[0], add.output[0])
-            count += 1
-            changed = True
-            break
-    return count
+
+    def at(add, producers, consumers):
+        step = affine_step(g, add)
+        if step is None or add.op_type != "Add":
+            return False
+        mul = producers.get(step[2])
+        scaling = affine_step(g, mul)
+        if scaling is None or mul.op_type not in ("Mul", "Div") or scaling[0] == 0.0:
+            return False
+        users = consumers.get(add.output[0], [])
+        if single_consumer(g, consumers, mul.output[0]) is not add or not users or not all(
+                is_conv_on(g, user, add.output[0]) for user in users):
+            return False
+        for conv in users:
+            weight, bias = conv_weights(g, conv)
+            set_conv_weights(g, conv, weight * scaling[0], bias)
+        index = g.nodes.index(mul)
+        g.nodes.remove(mul)
+        g.nodes.remove(add)
+        g.nodes[index:index] = make_affine(g, scaling[2], 1.0, step[1] / scaling[0], add.output[0])
+        return True
+
+    return rewrite_until_done(g, at)
 
 
 def fold_affine_into_next_conv(g):
     """Multiply/add by numbers feeding only convolutions: fold into their weights. A scale folds into
     any convolution (its zero padding stays zero); a shift only into 1x1 convolutions without padding,
     where it is exact."""
-    count = 0
-    changed = True
-    while changed:
-        changed = False
-        consumers = g.consumers()
-        for node in g.nodes:
-            step = affine_step(g, node)
-            if step is None:
-                continue
-            scale, shift, source = step
-            users = consumers.get(node.output[0], [])
-            fits = (lambda user: is_pointwise_conv(g, user)) if shift != 0.0 else (
-                lambda user: is_conv_on(g, user, node.output[0]))
-            if not users or not all(fits(user) for user in users):
-                continue
-            for conv in users:
-                weight, bias = conv_weights(g, conv)
-                set_conv_weights(g, conv, weight * scale, bias + shift * weight.sum(axis=(1, 2, 3)))
-            g.rename_input(node.output[0], source)
-            g.nodes.remove(node)
-            count += 1
-            changed = True
-            break
-    return count
+
+    def at(node, producers, consumers):
+        step = affine_step(g, node)
+        if step is None:
+            return False
+        scale, shift, source = step
+        users = consumers.get(node.output[0], [])
+        fits = (lambda user: is_pointwise_conv(g, user)) if shift != 0.0 else (
+            lambda user: is_conv_on(g, user, node.output[0]))
+        if not users or not all(fits(user) for user in users):
+            return False
+        for conv in users:
+            weight, bias = conv_weights(g, conv)
+            set_conv_weights(g, conv, weight * scale, bias + shift * weight.sum(axis=(1, 2, 3)))
+        g.rename_input(node.output[0], source)
+        g.nodes.remove(node)
+        return True
+
+    return rewrite_until_done(g, at)
 
 
 def split_depthwise_5x5(g):
