@@ -564,14 +564,7 @@ void PrintComparison(const char* self) {
 } // namespace
 
 int main(int argc, char** argv) {
-  // Tesseract's OpenMP threads must be limited before the process starts, as in the service.
-  if (std::getenv("OMP_THREAD_LIMIT") == nullptr) {
-    setenv("OMP_THREAD_LIMIT", "1", 1);
-    execv("/proc/self/exe", argv);
-  }
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  }
+  quillore::bench::StartLikeTheService(argv);
   int qtArgc = 1;
   QGuiApplication app(qtArgc, argv);
   if (argc == 2 && std::string_view(argv[1]).rfind("--memory-of=", 0) == 0) {

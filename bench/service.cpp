@@ -253,14 +253,7 @@ void PrintComparison() {
 } // namespace
 
 int main(int argc, char** argv) {
-  // As the service does: the engine's OpenMP threads must be limited before the process starts.
-  if (std::getenv("OMP_THREAD_LIMIT") == nullptr) {
-    setenv("OMP_THREAD_LIMIT", "1", 1);
-    execv("/proc/self/exe", argv);
-  }
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  }
+  quillore::bench::StartLikeTheService(argv);
   int qtArgc = 1;
   QGuiApplication app(qtArgc, argv);
   bool details = false;

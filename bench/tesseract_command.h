@@ -1,6 +1,7 @@
-// The tesseract command as the benchmarks' reference: one process per picture, its standard output,
-// and the CPU time and peak memory it took (with the machine shared, CPU time says more than wall
-// time about what each way costs).
+// What the benchmarks that compare with Tesseract share: the process set up as the service sets itself
+// up, and the tesseract command as their reference, one process per picture, with its standard
+// output and the CPU time and peak memory it took (with the machine shared, CPU time says more than
+// wall time about what each way costs).
 #pragma once
 
 #include <fcntl.h>
@@ -9,11 +10,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 extern char** environ;
 
 namespace quillore::bench {
+
+// Sets the process up as the service sets itself up for Tesseract: its OpenMP threads limited to one
+// (the runtime reads the limit only at start, so the process starts again with it), and Qt's pictures
+// drawn offscreen.
+inline void StartLikeTheService(char** argv) {
+  if (std::getenv("OMP_THREAD_LIMIT") == nullptr) {
+    setenv("OMP_THREAD_LIMIT", "1", 1);
+    execv("/proc/self/exe", argv);
+  }
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+}
 
 inline double Seconds(const timeval& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
