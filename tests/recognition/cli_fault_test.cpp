@@ -5,6 +5,7 @@
 #include "platform/codepage.h"
 #include "recognition/headless_client.h"
 #include "recognition/program_values.h"
+#include "tests/recognition/headless_client_fixture.h"
 #include "tests/support/https_server.h"
 #include "tests/support/silent_tls_process.h"
 
@@ -12,18 +13,15 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
-#include <sstream>
 #include <string>
 
 namespace quillore {
 namespace {
 
-using test::LocalHttpsServer;
+using test::CliRun;
 using test::ReceivedRequest;
 using test::Reply;
 using test::SilentTlsProcess;
@@ -31,51 +29,19 @@ using Clock = std::chrono::steady_clock;
 
 constexpr char kWholeAnswer[] = R"({"position": [[1, 2, 3, 2, 3, 4, 1, 4]], "count": 1, "text": ["fine"]})";
 
-struct CliRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-class HeadlessClientFault : public ::testing::Test {
+class HeadlessClientFault : public test::HeadlessClientFixture {
 protected:
+  HeadlessClientFault()
+      : HeadlessClientFixture("quillore-cli-fault-", "", Reply::Text(200, kWholeAnswer, "application/json")) {
+  }
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("quillore-cli-fault-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_ / "quillore");
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
-      oldConfigHome_ = old;
-    }
-    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-    server_.Route("/api/ocr", [this](const ReceivedRequest&) { return reply_; });
-    ASSERT_TRUE(server_.Start()) << server_.Error();
-    Configure(server_.Port());
+    ASSERT_NO_FATAL_FAILURE(HeadlessClientFixture::SetUp());
     picture_ = (dir_ / "a.png").string();
     std::ofstream(picture_, std::ios::binary) << "\x89PNG\r\n\x1a\n....";
   }
-  void TearDown() override {
-    if (oldConfigHome_) {
-      setenv("XDG_CONFIG_HOME", oldConfigHome_->c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
-    std::filesystem::remove_all(dir_);
-    ResetProgramValues();
-  }
-  void Configure(int port) {
-    std::ofstream(dir_ / "quillore" / "quillore.conf") << "host = 127.0.0.1:" << port << "\n";
-  }
-  CliRun Cli() {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunHeadlessClient({picture_}, out, err);
-    return {status, out.str(), err.str()};
-  }
+  CliRun Cli() { return test::RunCli({picture_}); }
 
-  std::filesystem::path dir_;
-  std::optional<std::string> oldConfigHome_;
-  LocalHttpsServer server_;
   std::string picture_;
-  Reply reply_ = Reply::Text(200, kWholeAnswer, "application/json");
 };
 
 TEST_F(HeadlessClientFault, AWholeAnswerStillSucceeds) {

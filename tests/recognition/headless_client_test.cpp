@@ -1,77 +1,40 @@
 #include "recognition/headless_client.h"
 #include "recognition/program_values.h"
+#include "tests/recognition/headless_client_fixture.h"
 #include "tests/support/https_server.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <sstream>
 #include <string>
 
 namespace quillore {
 namespace {
 
-using test::LocalHttpsServer;
+using test::CliRun;
 using test::ReceivedRequest;
 using test::Reply;
 
-struct CliRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
 // A temporary configuration folder pointing the client at a local server, and picture files.
-class HeadlessClient : public ::testing::Test {
+class HeadlessClient : public test::HeadlessClientFixture {
 protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("quillore-cli-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_ / "quillore");
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
-      oldConfigHome_ = old;
-    }
-    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-    server_.Route("/api/ocr", [this](const ReceivedRequest&) { return reply_; });
-    ASSERT_TRUE(server_.Start()) << server_.Error();
-    Configure(server_.Port(), "qwe.480.zx");
-  }
-  void TearDown() override {
-    if (oldConfigHome_) {
-      setenv("XDG_CONFIG_HOME", oldConfigHome_->c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
-    std::filesystem::remove_all(dir_);
-    ResetProgramValues();
-  }
-  void Configure(int port, const std::string& token) {
-    std::ofstream(dir_ / "quillore" / "quillore.conf")
-        << "host = 127.0.0.1:" << port << "\ntoken = " << token << "\n";
-  }
+  HeadlessClient()
+      : HeadlessClientFixture(
+            "quillore-cli-", "qwe.480.zx",
+            Reply::Text(200,
+                        R"({"position": [[1, 2, 3, 2, 3, 4, 1, 4], [5, 6, 7]], "count": 2, )"
+                        R"("text": ["Hello \u4e16\u754c", "second"]})",
+                        "application/json")) {}
   std::string Picture(const std::string& name, const std::string& bytes = "\x89PNG\r\n\x1a\n....") {
     const auto path = dir_ / name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path.string();
   }
-  CliRun Cli(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunHeadlessClient(args, out, err);
-    return {status, out.str(), err.str()};
-  }
-
-  std::filesystem::path dir_;
-  std::optional<std::string> oldConfigHome_;
-  LocalHttpsServer server_;
-  Reply reply_ = Reply::Text(200,
-                             R"({"position": [[1, 2, 3, 2, 3, 4, 1, 4], [5, 6, 7]], "count": 2, )"
-                             R"("text": ["Hello \u4e16\u754c", "second"]})",
-                             "application/json");
+  CliRun Cli(const std::vector<std::string>& args) { return test::RunCli(args); }
 };
 
 TEST_F(HeadlessClient, PrintsTheRecognisedTextAsUtf8Lines) {

@@ -1,9 +1,9 @@
 #include "recognition/program_values.h"
 #include "recognition/service_config.h"
+#include "tests/support/scoped_env.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -11,6 +11,8 @@
 
 namespace quillore {
 namespace {
+
+using test::ScopedEnv;
 
 TEST(ServiceConfig, DefaultsAreTheLocalServiceAndTheBuiltInToken) {
   const ServiceConfig config;
@@ -71,34 +73,6 @@ TEST(ServiceConfig, ProblemsNameTheLine) {
   ASSERT_EQ(reading.problems.size(), 1u);
   EXPECT_EQ(reading.problems[0].rfind("line 3: ", 0), 0u) << reading.problems[0];
 }
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      old_ = old;
-    }
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(ServiceConfig, PathFollowsXdgConfigHomeThenHome) {
   {
