@@ -3,28 +3,21 @@
 // shown, the edit box holds what the answer's markers give (nothing, for all of these), and the
 // window recognises again once the service is back.
 #include "app/intake.h"
-#include "app/startup.h"
-#include "platform/events.h"
 #include "recognition/answer_parsing.h"
 #include "recognition/program_values.h"
+#include "tests/app/started_window.h"
 #include "tests/support/https_server.h"
 #include "tests/support/silent_tls_process.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QBuffer>
-#include <QDir>
 #include <QDropEvent>
 #include <QFile>
-#include <QImage>
 #include <QMimeData>
-#include <QTemporaryDir>
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace quillore {
@@ -46,53 +39,23 @@ constexpr milliseconds kSlack{3000};
 constexpr char kGoodAnswer[] =
     R"({"position": [[10, 5, 40, 5, 40, 25, 10, 25]], "count": 1, "text": ["good"]})";
 
-Bytes WhitePng(int width, int height) {
-  QImage image(width, height, QImage::Format_RGB32);
-  image.fill(Qt::white);
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
-  return Bytes(bytes.begin(), bytes.end());
-}
-
 // The window as start-up makes it, with a good local service beside whatever failing one a test uses.
-class WindowFault : public ::testing::Test {
+class WindowFault : public test::StartedWindowTest {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(configDir_.isValid() && filesDir_.isValid());
-    QDir(configDir_.path()).mkpath("quillore");
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
-      oldConfigHome_ = old;
-    }
-    setenv("XDG_CONFIG_HOME", configDir_.path().toLocal8Bit().constData(), 1);
+    ASSERT_NO_FATAL_FAILURE(StartedWindowTest::SetUp());
     good_.Route("/api/ocr",
                 [](const ReceivedRequest&) { return Reply::Text(200, kGoodAnswer, "application/json"); });
     ASSERT_TRUE(good_.Start()) << good_.Error();
 
-    picture_ = WhitePng(60, 40);
+    picture_ = test::WhitePng(60, 40);
     pictureFile_ = filesDir_.filePath("picture.png");
     QFile file(pictureFile_);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(reinterpret_cast<const char*>(picture_.data()), static_cast<qint64>(picture_.size()));
     file.close();
 
-    ResetProgramValues();
-    SetPendingEventsHook([] { QCoreApplication::processEvents(); });
-    window_ = CreateMainWindow();
-    ASSERT_NE(window_, nullptr);
-    emit window_->Created();
-    window_->show();
-  }
-  void TearDown() override {
-    window_.reset();
-    SetPendingEventsHook({});
-    ResetProgramValues();
-    if (oldConfigHome_) {
-      setenv("XDG_CONFIG_HOME", oldConfigHome_->c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
+    ASSERT_NO_FATAL_FAILURE(OpenWindow());
   }
 
   // Drops the picture on the window; returns how long the handler took.
@@ -118,13 +81,9 @@ protected:
     EXPECT_EQ(window_->画板1->Picture(), picture_);
   }
 
-  QTemporaryDir configDir_;
-  QTemporaryDir filesDir_;
-  std::optional<std::string> oldConfigHome_;
   LocalHttpsServer good_;
   Bytes picture_;
   QString pictureFile_;
-  std::unique_ptr<MainWindow> window_;
 };
 
 TEST_F(WindowFault, ServiceKilledMidRecognitionGivesAnEmptyAnswerAtOnceAndTheWindowWorksAfter) {

@@ -3,12 +3,12 @@
 #include "platform/events.h"
 #include "recognition/base64.h"
 #include "recognition/program_values.h"
+#include "tests/app/started_window.h"
 #include "tests/support/https_server.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QBuffer>
 #include <QDialog>
 #include <QDir>
 #include <QDropEvent>
@@ -16,9 +16,7 @@
 #include <QImage>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,17 +27,6 @@ namespace {
 using test::LocalHttpsServer;
 using test::ReceivedRequest;
 using test::Reply;
-
-// A white PNG of the given size: the panel must be able to decode what it is shown.
-Bytes WhitePng(int width, int height) {
-  QImage image(width, height, QImage::Format_RGB32);
-  image.fill(Qt::white);
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
-  return Bytes(bytes.begin(), bytes.end());
-}
 
 // The Base64 value of a request body.
 std::string UploadOf(const std::string& body) {
@@ -74,20 +61,15 @@ private:
 };
 
 // The window as start-up makes it, talking to a local service that knows two pictures.
-class Intake : public ::testing::Test {
+class Intake : public test::StartedWindowTest {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(configDir_.isValid() && filesDir_.isValid());
+    ASSERT_NO_FATAL_FAILURE(StartedWindowTest::SetUp());
     // the dialog moves the current folder into the temporary one, which goes away
     startFolder_ = QDir::currentPath();
-    QDir(configDir_.path()).mkpath("quillore");
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
-      oldConfigHome_ = old;
-    }
-    setenv("XDG_CONFIG_HOME", configDir_.path().toLocal8Bit().constData(), 1);
 
-    alpha_ = WhitePng(60, 40);
-    beta_ = WhitePng(50, 30);
+    alpha_ = test::WhitePng(60, 40);
+    beta_ = test::WhitePng(50, 30);
     server_.Route("/api/ocr", [this](const ReceivedRequest& request) {
       const std::string upload = UploadOf(request.body);
       const std::string name = upload == EncodeBase64(alpha_)  ? "alpha"
@@ -106,12 +88,7 @@ protected:
     conf.write(QByteArray("host = 127.0.0.1:") + QByteArray::number(server_.Port()) + "\n");
     conf.close();
 
-    ResetProgramValues();
-    SetPendingEventsHook([] { QCoreApplication::processEvents(); });
-    window_ = CreateMainWindow();
-    ASSERT_NE(window_, nullptr);
-    emit window_->Created();
-    window_->show();
+    ASSERT_NO_FATAL_FAILURE(OpenWindow());
     window_->通用对话框->SetChooser([this](const OpenDialogRequest& request) {
       ++chooserCalls_;
       extensionsSeen_.append(window_->通用对话框->DefaultExtension);
@@ -121,14 +98,7 @@ protected:
   }
   void TearDown() override {
     QDir::setCurrent(startFolder_);
-    window_.reset();
-    SetPendingEventsHook({});
-    ResetProgramValues();
-    if (oldConfigHome_) {
-      setenv("XDG_CONFIG_HOME", oldConfigHome_->c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
+    StartedWindowTest::TearDown();
   }
 
   QString File(const QString& name, const Bytes& bytes) {
@@ -167,13 +137,9 @@ protected:
   QString Content() const { return window_->编辑框1->toPlainText(); }
 
   QString startFolder_;
-  QTemporaryDir configDir_;
-  QTemporaryDir filesDir_;
-  std::optional<std::string> oldConfigHome_;
   LocalHttpsServer server_;
   Bytes alpha_;
   Bytes beta_;
-  std::unique_ptr<MainWindow> window_;
   std::optional<QString> choice_;
   int chooserCalls_ = 0;
   QStringList extensionsSeen_;
