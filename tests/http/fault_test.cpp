@@ -3,6 +3,7 @@
 // never later.
 #include "http/web_request.h"
 #include "tests/support/https_server.h"
+#include "tests/support/shared_https_server.h"
 #include "tests/support/silent_tls_process.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,6 @@
 namespace quillore {
 namespace {
 
-using test::LocalHttpsServer;
 using test::ReceivedRequest;
 using test::Reply;
 using test::SilentTlsProcess;
@@ -112,19 +112,7 @@ TEST(WebRequestFault, ServerThatSaysNothingAfterTheRequestFailsAtTheTimeout) {
   EXPECT_LT(took, milliseconds(1000) + kSlack);
 }
 
-class StallingAnswers : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() {
-    server_ = new LocalHttpsServer();
-    ASSERT_TRUE(server_->Start()) << server_->Error();
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-  static LocalHttpsServer* server_;
-};
-LocalHttpsServer* StallingAnswers::server_ = nullptr;
+class StallingAnswers : public test::SharedHttpsServerTest {};
 
 TEST_F(StallingAnswers, StallInTheMiddleOfTheBodyFailsAtTheTimeoutWithTheBytesSoFar) {
   server_->Route("/half", [](const ReceivedRequest&) {

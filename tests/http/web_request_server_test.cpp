@@ -5,6 +5,7 @@
 #include "platform/events.h"
 #include "tests/support/https_server.h"
 #include "tests/support/raw_tcp_server.h"
+#include "tests/support/shared_https_server.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,7 +16,6 @@
 namespace quillore {
 namespace {
 
-using test::LocalHttpsServer;
 using test::RawReply;
 using test::RawTcpServer;
 using test::ReceivedRequest;
@@ -29,19 +29,7 @@ Text G(const char* utf8) {
   return codepage::GbkFromUtf8(utf8);
 }
 
-class WebRequestServerTest : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() {
-    server_ = new LocalHttpsServer();
-    ASSERT_TRUE(server_->Start()) << server_->Error();
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-  static LocalHttpsServer* server_;
-};
-LocalHttpsServer* WebRequestServerTest::server_ = nullptr;
+class WebRequestServerTest : public test::SharedHttpsServerTest {};
 
 TEST_F(WebRequestServerTest, RecognitionShapedPostArrivesExactly) {
   server_->Route("/api/ocr", [](const ReceivedRequest&) {
