@@ -2,6 +2,7 @@
 #include "platform/curl_http_stack.h"
 #include "tests/support/https_server.h"
 #include "tests/support/raw_tcp_server.h"
+#include "tests/support/shared_https_server.h"
 
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
@@ -146,10 +147,10 @@ std::string Http200(const std::string& body, const std::string& extra = "") {
          extra + "\r\n" + body;
 }
 
-class CurlHttpStackTest : public ::testing::Test {
+class CurlHttpStackTest : public test::SharedHttpsServerTest {
 protected:
   static void SetUpTestSuite() {
-    server_ = new LocalHttpsServer();
+    SharedHttpsServerTest::SetUpTestSuite();
     server_->Route("/hello", [](const ReceivedRequest&) { return Reply::Text(200, "hello"); });
     server_->Route("/echo", [](const ReceivedRequest& request) {
       Reply reply = Reply::Text(200, request.body);
@@ -157,15 +158,8 @@ protected:
       return reply;
     });
     server_->Route("/missing", [](const ReceivedRequest&) { return Reply::Text(404, "no such page"); });
-    ASSERT_TRUE(server_->Start()) << server_->Error();
   }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-  static LocalHttpsServer* server_;
 };
-LocalHttpsServer* CurlHttpStackTest::server_ = nullptr;
 
 TEST_F(CurlHttpStackTest, HttpsGetWithSelfSignedCertificate) {
   Outcome out = Exchange({.url = server_->Url("/hello")});
