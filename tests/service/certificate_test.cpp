@@ -1,33 +1,19 @@
 #include "service/certificate.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <fstream>
 
 namespace quillore::service {
 namespace {
 
-namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempFolder;
 
-class TempFolder {
-public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "quillore-cert-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  const std::string& Path() const { return path_; }
-
-private:
-  std::string path_;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+// The temporary folders' names begin with this.
+constexpr char kFolderPrefix[] = "quillore-cert-";
 
 TEST(MakeSelfSignedCertificate, MakesAPairThatFits) {
   CertificatePair pair;
@@ -50,7 +36,7 @@ TEST(CertificateFitsKey, RefusesAKeyOfAnotherCertificateAndGarbage) {
 }
 
 TEST(LoadOrMakeCertificate, MakesThePairOnceAndKeepsTheKeyPrivate) {
-  TempFolder folder;
+  TempFolder folder(kFolderPrefix);
   const std::string directory = folder.Path() + "/data/quillore";
   CertificatePair pair;
   bool made = false;
@@ -70,7 +56,7 @@ TEST(LoadOrMakeCertificate, MakesThePairOnceAndKeepsTheKeyPrivate) {
 }
 
 TEST(LoadOrMakeCertificate, ReadsGivenFilesAndFailsClearly) {
-  TempFolder folder;
+  TempFolder folder(kFolderPrefix);
   CertificatePair pair, loaded;
   bool made = false;
   std::string error;

@@ -3,6 +3,7 @@
 #include "https_client.h"
 #include "picture_maker.h"
 #include "service/ppocr/model_files.h"
+#include "temp_folder.h"
 #include "test_engines.h"
 
 #include <arpa/inet.h>
@@ -29,23 +30,11 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-class TempFolder {
-public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "quillore-ocrd-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  const std::string& Path() const { return path_; }
+using testing::ReadFile;
+using testing::TempFolder;
 
-private:
-  std::string path_;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+// The temporary folders' names begin with this.
+constexpr char kFolderPrefix[] = "quillore-ocrd-";
 
 int FreePort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -188,7 +177,7 @@ TEST(Program, FailsLoudlyOnBadOptionsAndWhenItCannotStart) {
        "a language without data"},
   };
   for (const BadStart& c : cases) {
-    TempFolder folder;
+    TempFolder folder(kFolderPrefix);
     Program program(c.args, folder.Path());
     EXPECT_EQ(program.Wait(std::chrono::seconds(60)), c.code) << c.why;
     EXPECT_NE(program.Err().find(c.message), std::string::npos) << c.why << ": " << program.Err();
@@ -196,7 +185,7 @@ TEST(Program, FailsLoudlyOnBadOptionsAndWhenItCannotStart) {
 }
 
 TEST(Program, HelpListsTheOptions) {
-  TempFolder folder;
+  TempFolder folder(kFolderPrefix);
   Program program({"--help"}, folder.Path());
   EXPECT_EQ(program.Wait(std::chrono::seconds(30)), 0);
   for (const char* option : {"--listen", "--cert", "--key", "--engine", "--lang", "--models", "--workers",
@@ -220,7 +209,7 @@ protected:
 };
 
 TEST_P(ProgramWithEngine, ServesOnItsOwnCertificateAndStopsCleanlyOnSigterm) {
-  TempFolder folder;
+  TempFolder folder(kFolderPrefix);
   const int port = FreePort();
   Program program(Arguments({"--listen", "127.0.0.1:" + std::to_string(port), "--workers", "1"}),
                   folder.Path());
@@ -244,7 +233,7 @@ TEST_P(ProgramWithEngine, ServesOnItsOwnCertificateAndStopsCleanlyOnSigterm) {
   EXPECT_NE(reply.body.find("\"text\": [\"Hello from the service\"]"), std::string::npos) << reply.body;
 
   // A second instance on the same port says why it cannot start.
-  TempFolder other;
+  TempFolder other(kFolderPrefix);
   Program second(Arguments({"--listen", "127.0.0.1:" + std::to_string(port), "--workers", "1"}),
                  other.Path());
   EXPECT_EQ(second.Wait(std::chrono::seconds(60)), 1);
@@ -326,7 +315,7 @@ TEST(Program, PpocrWithoutUsableModelsExitsBeforeListening) {
   };
   for (const UnusableModels& c : cases) {
     SCOPED_TRACE(c.why);
-    TempFolder folder;
+    TempFolder folder(kFolderPrefix);
     // The program's data folder is folder/data (see Program).
     const std::string models =
         folder.Path() + (c.given == ModelsGiven::DataFolder ? "/data/quillore/models" : "/models");
