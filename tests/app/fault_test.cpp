@@ -55,7 +55,7 @@ protected:
     file.write(reinterpret_cast<const char*>(picture_.data()), static_cast<qint64>(picture_.size()));
     file.close();
 
-    ASSERT_NO_FATAL_FAILURE(OpenWindow());
+    ASSERT_NO_FATAL_FAILURE(test::OpenMainWindow(window_));
   }
 
   // Drops the picture on the window; returns how long the handler took.

@@ -88,7 +88,7 @@ protected:
     conf.write(QByteArray("host = 127.0.0.1:") + QByteArray::number(server_.Port()) + "\n");
     conf.close();
 
-    ASSERT_NO_FATAL_FAILURE(OpenWindow());
+    ASSERT_NO_FATAL_FAILURE(test::OpenMainWindow(window_));
     window_->通用对话框->SetChooser([this](const OpenDialogRequest& request) {
       ++chooserCalls_;
       extensionsSeen_.append(window_->通用对话框->DefaultExtension);

@@ -22,6 +22,21 @@ Bytes WhitePng(int width, int height) {
   return Bytes(bytes.begin(), bytes.end());
 }
 
+void OpenMainWindow(std::unique_ptr<MainWindow>& window) {
+  ResetProgramValues();
+  SetPendingEventsHook([] { QCoreApplication::processEvents(); });
+  window = CreateMainWindow();
+  ASSERT_NE(window, nullptr);
+  emit window->Created();
+  window->show();
+}
+
+void CloseMainWindow(std::unique_ptr<MainWindow>& window) {
+  window.reset();
+  SetPendingEventsHook({});
+  ResetProgramValues();
+}
+
 void StartedWindowTest::SetUp() {
   ASSERT_TRUE(configDir_.isValid() && filesDir_.isValid());
   QDir(configDir_.path()).mkpath("quillore");
@@ -29,19 +44,8 @@ void StartedWindowTest::SetUp() {
 }
 
 void StartedWindowTest::TearDown() {
-  window_.reset();
-  SetPendingEventsHook({});
-  ResetProgramValues();
+  CloseMainWindow(window_);
   configHome_.reset();
-}
-
-void StartedWindowTest::OpenWindow() {
-  ResetProgramValues();
-  SetPendingEventsHook([] { QCoreApplication::processEvents(); });
-  window_ = CreateMainWindow();
-  ASSERT_NE(window_, nullptr);
-  emit window_->Created();
-  window_->show();
 }
 
 } // namespace quillore::test

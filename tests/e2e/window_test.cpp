@@ -1,11 +1,10 @@
 // The window, driven offscreen in this process, against quillore-ocrd: a drop and the button fill the
 // edit box with the picture's text, and the panel shows the picture with the answer's boxes.
 #include "app/intake.h"
-#include "app/startup.h"
 #include "local_service.h"
-#include "platform/events.h"
 #include "recognition/answer_parsing.h"
 #include "recognition/program_values.h"
+#include "tests/app/started_window.h"
 
 #include <gtest/gtest.h>
 
@@ -94,23 +93,14 @@ protected:
     const char* configHome = std::getenv("XDG_CONFIG_HOME");
     ASSERT_NE(configHome, nullptr);
     WriteServiceConfig(configHome, service_->Port());
-    ResetProgramValues();
-    SetPendingEventsHook([] { QCoreApplication::processEvents(); });
-    window_ = CreateMainWindow();
-    ASSERT_NE(window_, nullptr);
-    emit window_->Created();
-    window_->show();
+    ASSERT_NO_FATAL_FAILURE(test::OpenMainWindow(window_));
     window_->通用对话框->SetChooser([this](const OpenDialogRequest&) {
       ++chooserCalls_;
       return std::optional<QString>(QString::fromStdString(picturePath_));
     });
     ASSERT_EQ(ServiceUrl, "https://127.0.0.1:" + std::to_string(service_->Port()) + "/api/ocr");
   }
-  void TearDown() override {
-    window_.reset();
-    SetPendingEventsHook({});
-    ResetProgramValues();
-  }
+  void TearDown() override { test::CloseMainWindow(window_); }
 
   void Drop(QWidget* on, const QString& path) {
     QMimeData data;
