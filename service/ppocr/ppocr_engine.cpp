@@ -284,8 +284,9 @@ private:
     return quads;
   }
 
-  // `whole`: the whole line's cut-out when `cutOut` is a piece of it, else null.
-  LineResult ReadLine(cv::dnn::Net& net, const cv::Mat& cutOut, double squeeze, const cv::Mat* whole) {
+  // `spacing`: when `cutOut` is a piece of a line, the whole line's spacing at this squeeze (a piece has
+  // too few letters to measure its own); else null.
+  LineResult ReadLine(cv::dnn::Net& net, const cv::Mat& cutOut, double squeeze, const Spacing* spacing) {
     const auto start = Clock::now();
     LineResult result;
     cv::Mat grey;
@@ -301,13 +302,7 @@ private:
     DecodedLine decoded = DecodeGreedy(scores, characters_);
     result.latinShare = LatinShare(decoded);
     if (options_.restoreSpaces) {
-      // A piece is judged by its whole line's spacing, measured on the picture the whole line would
-      // have been read from.
-      const std::optional<Spacing> spacing =
-          whole != nullptr ? std::optional(MeasureSpacing(InkColumns(LineGrey(*whole, squeeze))))
-                           : std::nullopt;
-      RestoreWordSpaces(decoded, grey, frames, options_.spaceGapRatio * squeeze,
-                        spacing ? &*spacing : nullptr);
+      RestoreWordSpaces(decoded, grey, frames, options_.spaceGapRatio * squeeze, spacing);
     }
     result.characters = static_cast<int>(decoded.characters.size());
     result.text = decoded.Text();
@@ -340,24 +335,35 @@ private:
 
   // Chinese reads as well from a cut-out squeezed to a fraction of its width, and the recogniser's
   // time follows the width; English letters do not survive as much squeeze. A line that looks Chinese
-  // is read squeezed, and read again less squeezed when it came out mostly English or doubtful.
-  LineResult ReadAnyLine(cv::dnn::Net& net, const cv::Mat& cutOut, bool looksChinese, const cv::Mat* whole) {
-    if (!looksChinese || options_.firstPassSqueeze >= options_.latinSqueeze) {
-      return ReadLine(net, cutOut, options_.latinSqueeze, whole);
-    }
-    LineResult first = ReadLine(net, cutOut, options_.firstPassSqueeze, whole);
-    if (first.latinShare < options_.maxLatinShare && first.confidence >= options_.recheckConfidence) {
+  // is read squeezed first.
+  double FirstSqueeze(bool looksChinese) const {
+    return looksChinese ? std::min(options_.firstPassSqueeze, options_.latinSqueeze) : options_.latinSqueeze;
+  }
+
+  // The spacing a piece of `whole` is judged by, at `squeeze`: measured on the picture the whole line
+  // would have been read from.
+  static Spacing WholeLineSpacing(const cv::Mat& whole, double squeeze) {
+    return MeasureSpacing(InkColumns(LineGrey(whole, squeeze)));
+  }
+
+  // Reads a line or piece at its first squeeze, and again at latinSqueeze when a squeezed first read
+  // came out mostly English or doubtful. For a piece, `whole` is its line's cut-out and `firstSpacing`
+  // that line's spacing at the first squeeze; both null for a whole line.
+  LineResult ReadAnyLine(cv::dnn::Net& net, const cv::Mat& cutOut, bool looksChinese, const cv::Mat* whole,
+                         const Spacing* firstSpacing) {
+    const double squeeze = FirstSqueeze(looksChinese);
+    LineResult first = ReadLine(net, cutOut, squeeze, firstSpacing);
+    if (squeeze == options_.latinSqueeze ||
+        (first.latinShare < options_.maxLatinShare && first.confidence >= options_.recheckConfidence)) {
       return first;
     }
-    LineResult second = ReadLine(net, cutOut, options_.latinSqueeze, whole);
+    const std::optional<Spacing> spacing =
+        whole != nullptr ? std::optional(WholeLineSpacing(*whole, options_.latinSqueeze)) : std::nullopt;
+    LineResult second = ReadLine(net, cutOut, options_.latinSqueeze, spacing ? &*spacing : nullptr);
     second.milliseconds += first.milliseconds;
     second.columns += first.columns;
     second.reread = true;
     return second;
-  }
-
-  double Squeeze(const LineShape& shape) const {
-    return shape.chinese ? options_.firstPassSqueeze : options_.latinSqueeze;
   }
 
   // The lines as pieces: each line whole, then, while it makes the last thread finish sooner by a
@@ -365,20 +371,17 @@ private:
   std::vector<Piece> CutIntoPieces(const std::vector<LineShape>& shapes, int threads) const {
     std::vector<Piece> pieces;
     const auto cost = [&](const Piece& piece) {
-      return (piece.to - piece.from) * Squeeze(shapes[piece.line]) + kPieceOverhead;
+      return (piece.to - piece.from) * FirstSqueeze(shapes[piece.line].chinese) + kPieceOverhead;
     };
     for (std::size_t i = 0; i < shapes.size(); ++i) {
       Piece piece{static_cast<int>(i), 0, static_cast<int>(shapes[i].ink.columns.size())};
       piece.cost = cost(piece);
       pieces.push_back(piece);
     }
-    const auto costs = [&] {
-      std::vector<double> all;
-      for (const auto& piece : pieces) {
-        all.push_back(piece.cost);
-      }
-      return all;
-    };
+    std::vector<double> costs;
+    for (const auto& piece : pieces) {
+      costs.push_back(piece.cost);
+    }
     for (int cuts = 0; threads > 1 && !pieces.empty() && cuts < options_.maxCuts; ++cuts) {
       const auto dearest = std::max_element(pieces.begin(), pieces.end(),
                                             [](const Piece& a, const Piece& b) { return a.cost < b.cost; });
@@ -388,20 +391,20 @@ private:
       if (at < 0) {
         break;
       }
-      const double before = Makespan(costs(), threads);
-      const Piece whole = *dearest;
-      Piece& left = *dearest;
-      Piece right = whole;
+      Piece left = *dearest, right = *dearest;
       left.to = right.from = at;
       left.cost = cost(left);
       right.cost = cost(right);
-      const auto index = dearest - pieces.begin();
-      pieces.push_back(right);
-      if (Makespan(costs(), threads) > 0.95 * before) {
-        pieces.pop_back();
-        pieces[index] = whole;
+      const auto index = static_cast<std::size_t>(dearest - pieces.begin());
+      std::vector<double> after = costs;
+      after[index] = left.cost;
+      after.push_back(right.cost);
+      if (Makespan(after, threads) > 0.95 * Makespan(costs, threads)) {
         break;
       }
+      pieces[index] = left;
+      pieces.push_back(right);
+      costs = std::move(after);
     }
     return pieces;
   }
@@ -413,9 +416,13 @@ private:
     }
     const bool parallel = options_.parallelLines && cv::getNumThreads() > 1;
     std::vector<Piece> pieces = CutIntoPieces(shapes, parallel ? cv::getNumThreads() : 1);
-    std::vector<char> cut(cutOuts.size(), 0);
+    // Each cut line's spacing at its first squeeze, measured once for all its pieces.
+    std::vector<std::optional<Spacing>> spacings(cutOuts.size());
     for (const auto& piece : pieces) {
-      cut[piece.line] |= piece.from > 0;
+      if (piece.from > 0 && !spacings[piece.line]) {
+        spacings[piece.line] =
+            WholeLineSpacing(cutOuts[piece.line], FirstSqueeze(shapes[piece.line].chinese));
+      }
     }
     // Dearest first, so that the longest pieces do not start last and leave the other threads idle.
     std::stable_sort(pieces.begin(), pieces.end(),
@@ -431,8 +438,10 @@ private:
           // Profile columns to cut-out columns; a whole line keeps its cut-out as it is.
           const int from = piece.from * cutOut.cols / width;
           const int to = piece.to == width ? cutOut.cols : piece.to * cutOut.cols / width;
+          const auto& spacing = spacings[piece.line];
           read[k] = ReadAnyLine(*recognizer, cutOut.colRange(from, std::max(to, from + 1)),
-                                shapes[piece.line].chinese, cut[piece.line] ? &cutOut : nullptr);
+                                shapes[piece.line].chinese, spacing ? &cutOut : nullptr,
+                                spacing ? &*spacing : nullptr);
         }
       } catch (const cv::Exception& e) {
         read[range.start].error = Reason(e);
