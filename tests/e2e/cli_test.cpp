@@ -14,19 +14,8 @@ namespace {
 // The web request routine's numbered failure messages run from 700 to 713.
 const std::regex kNumberedMessage("quillore-cli: [^\\n]*: 7(0[0-9]|1[0-3]) [^\\n]+\\n");
 
-class CliAgainstService : public ::testing::Test {
+class CliAgainstService : public ServiceSuite {
 protected:
-  static void SetUpTestSuite() {
-    service_ = new LocalService;
-    files_ = new TemporaryFolder("quillore-e2e-cli");
-    drawn_ = new service::testing::RenderedPicture(DrawnPicture());
-    picturePath_ = files_->Write("pictures/drawn.png", drawn_->png);
-  }
-  static void TearDownTestSuite() {
-    delete drawn_;
-    delete files_;
-    delete service_; // stops it
-  }
   void SetUp() override {
     ASSERT_TRUE(service_->Error().empty()) << service_->Error();
     WriteServiceConfig(config_.Path(), service_->Port());
@@ -39,17 +28,8 @@ protected:
     return RunProgram(argv, {"XDG_CONFIG_HOME=" + config_.Path()});
   }
 
-  static LocalService* service_;
-  static TemporaryFolder* files_;
-  static service::testing::RenderedPicture* drawn_;
-  static std::string picturePath_;
   TemporaryFolder config_{"quillore-e2e-config"};
 };
-
-LocalService* CliAgainstService::service_ = nullptr;
-TemporaryFolder* CliAgainstService::files_ = nullptr;
-service::testing::RenderedPicture* CliAgainstService::drawn_ = nullptr;
-std::string CliAgainstService::picturePath_;
 
 TEST_F(CliAgainstService, PrintsTheTextOfARenderedPicture) {
   const ProgramRun run = Cli({picturePath_});

@@ -261,6 +261,22 @@ void WriteServiceConfig(const std::string& configHome, int port, const std::stri
   return ::testing::AssertionFailure() << why.str();
 }
 
+void ServiceSuite::SetUpTestSuite() {
+  service_ = new LocalService;
+  files_ = new TemporaryFolder("quillore-e2e-pictures");
+  drawn_ = new service::testing::RenderedPicture(DrawnPicture());
+  picturePath_ = files_->Write("pictures/drawn.png", drawn_->png);
+}
+
+void ServiceSuite::TearDownTestSuite() {
+  delete drawn_;
+  drawn_ = nullptr;
+  delete files_;
+  files_ = nullptr;
+  delete service_; // stops it
+  service_ = nullptr;
+}
+
 service::testing::RenderedPicture DrawnPicture() {
   return service::testing::RenderLines({"Drop a picture and read its text.", "图片里的文字变成可编辑的文字"},
                                        32, true, false);

@@ -112,6 +112,19 @@ inline constexpr double kMaxLineErrorRate = 0.10;
 // small enough to show whole on the window's panel. Needs a QGuiApplication.
 service::testing::RenderedPicture DrawnPicture();
 
+// A fixture whose suite shares one local service and DrawnPicture() written to a file: set up before
+// the suite's first test and stopped after its last (suites run one after the other).
+class ServiceSuite : public ::testing::Test {
+protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+
+  static inline LocalService* service_ = nullptr;
+  static inline TemporaryFolder* files_ = nullptr;
+  static inline service::testing::RenderedPicture* drawn_ = nullptr;
+  static inline std::string picturePath_;
+};
+
 // Lines of UTF-8 text split at LF (a CR before it dropped), without an empty last piece.
 std::vector<std::string> Lines(const std::string& text);
 

@@ -73,20 +73,8 @@ double DistanceToSegment(QPointF p, QPointF a, QPointF b) {
   return std::hypot(d.x(), d.y());
 }
 
-class WindowAgainstService : public ::testing::Test {
+class WindowAgainstService : public ServiceSuite {
 protected:
-  static void SetUpTestSuite() {
-    service_ = new LocalService;
-    files_ = new TemporaryFolder("quillore-e2e-window");
-    drawn_ = new service::testing::RenderedPicture(DrawnPicture());
-    picturePath_ = files_->Write("drawn.png", drawn_->png);
-  }
-  static void TearDownTestSuite() {
-    delete drawn_;
-    delete files_;
-    delete service_;
-  }
-
   void SetUp() override {
     ASSERT_TRUE(service_->Error().empty()) << service_->Error();
     // main() moved XDG_CONFIG_HOME into a temporary folder; the window reads the file when created.
@@ -137,18 +125,9 @@ protected:
     return QImage::fromData(QByteArray::fromStdString(drawn_->png)).convertToFormat(QImage::Format_RGB32);
   }
 
-  static LocalService* service_;
-  static TemporaryFolder* files_;
-  static service::testing::RenderedPicture* drawn_;
-  static std::string picturePath_;
   std::unique_ptr<MainWindow> window_;
   int chooserCalls_ = 0;
 };
-
-LocalService* WindowAgainstService::service_ = nullptr;
-TemporaryFolder* WindowAgainstService::files_ = nullptr;
-service::testing::RenderedPicture* WindowAgainstService::drawn_ = nullptr;
-std::string WindowAgainstService::picturePath_;
 
 TEST_F(WindowAgainstService, ADropFillsTheEditBoxAndLeavesTheBarePicture) {
   const QImage picture = Picture();
