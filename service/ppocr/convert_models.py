@@ -339,47 +339,110 @@ def fold_affine_into_next_conv(g):
     return rewrite_until_done(g, at)
 
 
-def split_depthwise_5x5(g):
+OWN_PREFIX = "Quillore"  # node types that the engine runs with layers of its own
+
+
+def own_node(op_type, inputs, outputs, **attrs):
+    return helper.make_node(OWN_PREFIX + op_type, inputs, outputs, **attrs)
+
+
+def is_own(node, op_type):
+    return node is not None and node.op_type == OWN_PREFIX + op_type
+
+
+def own_depthwise_5x5(g):
     """OpenCV 4.6 has a fast path for 3x3 depthwise convolutions only; its 5x5 ones measured 20 to 30
-    times slower per weight. Each 5x5 depthwise convolution becomes four 3x3 ones on the same input,
-    covering the 5x5 kernel in quarters (rows 0-2 and 3-4, columns 0-2 and 3-4) through their
-    padding, and three additions. Exact for any stride: a 3x3 block starting at row r of the 5x5 (0 or
-    2) needs 2 - r rows of padding above and r below."""
+    times slower per weight. The engine runs them with a layer of its own (padding 2, any stride)."""
     count = 0
-    for conv in [n for n in g.nodes if n.op_type == "Conv"]:
+    for index, conv in enumerate(g.nodes):
+        if conv.op_type != "Conv":
+            continue
         a = attributes(conv)
         weight = g.consts.get(conv.input[1])
         if weight is None or weight.shape[1:] != (1, 5, 5) or a.get("group", 1) != weight.shape[0]:
             continue
         if a.get("pads", [0] * 4) != [2, 2, 2, 2] or a.get("dilations", [1, 1]) != [1, 1]:
             continue
-        _, bias = conv_weights(g, conv)
-        strides = a.get("strides", [1, 1])
-        parts = []
-        for r, c in ((0, 0), (0, 2), (2, 0), (2, 2)):
-            # The block covers rows r..r+2 and columns c..c+2 of the 5x5; row and column 2 belong to
-            # the blocks that start at 0.
-            block = np.zeros((weight.shape[0], 1, 3, 3), np.float32)
-            for i in range(3):
-                for j in range(3):
-                    if (r + i <= 2) == (r == 0) and (c + j <= 2) == (c == 0):
-                        block[:, 0, i, j] = weight[:, 0, r + i, c + j]
-            pads = [2 - r, 2 - c, r, c]
-            out = g.new_name(conv.output[0])
-            inputs = [conv.input[0], g.new_const(block, conv.output[0] + ".w")]
-            if not parts:
-                inputs.append(g.new_const(bias.astype(np.float32), conv.output[0] + ".b"))
-            parts.append(helper.make_node("Conv", inputs, [out], kernel_shape=[3, 3], pads=pads, strides=strides,
-                                          group=weight.shape[0]))
-        sums = []
-        total = parts[0].output[0]
-        for k, part in enumerate(parts[1:]):
-            out = conv.output[0] if k == len(parts) - 2 else g.new_name(conv.output[0])
-            sums.append(helper.make_node("Add", [total, part.output[0]], [out]))
-            total = out
-        index = g.nodes.index(conv)
-        g.nodes[index:index + 1] = parts + sums
+        weight, bias = conv_weights(g, conv)
+        g.nodes[index] = own_node("Depthwise5x5", [conv.input[0], g.new_const(weight, conv.output[0] + ".w"),
+                                                   g.new_const(bias.astype(np.float32), conv.output[0] + ".b")],
+                                  list(conv.output), strides=a.get("strides", [1, 1]))
         count += 1
+    return count
+
+
+def own_hard_swish(g):
+    """x * clip(x + a, 0, 6), then any multiply and add by numbers, becomes one HardSwish node (OpenCV
+    runs the spelled-out form as four or five passes over memory). A 5x5 depthwise convolution whose
+    only use is the activation takes it in."""
+
+    def at(mul, producers, consumers):
+        if mul.op_type != "Mul" or len(mul.input) != 2:
+            return False
+        for k in (0, 1):
+            clip, x = producers.get(mul.input[k]), mul.input[1 - k]
+            if clip is None or clip.op_type != "Clip" or single_consumer(g, consumers, clip.output[0]) is not mul:
+                continue
+            ca = attributes(clip)
+            if len(clip.input) > 1 or ca.get("min") != 0.0 or ca.get("max") != 6.0:
+                continue
+            add = producers.get(clip.input[0])
+            step = affine_step(g, add)
+            if step is None or add.op_type != "Add" or step[2] != x:
+                continue
+            if single_consumer(g, consumers, add.output[0]) is not clip or len(consumers.get(x, [])) != 2:
+                continue
+            scale, offset, output, tail = 1.0, 0.0, mul.output[0], []
+            while True:
+                user = single_consumer(g, consumers, output)
+                after = affine_step(g, user)
+                if after is None or after[2] != output:
+                    break
+                scale, offset = scale * after[0], offset * after[0] + after[1]
+                output = user.output[0]
+                tail.append(user)
+            attrs = {"shift": step[1], "scale": scale, "offset": offset}
+            source = producers.get(x)
+            index = g.nodes.index(add)  # the pattern's first node: after x, before any use of the result
+            for node in [add, clip, mul] + tail:
+                g.nodes.remove(node)
+            if is_own(source, "Depthwise5x5"):
+                source.attribute.extend(helper.make_attribute("act_" + k, v) for k, v in attrs.items())
+                g.rename_input(output, x)
+                for out in g.graph.output:
+                    if out.name == output:
+                        out.name = x
+            else:
+                g.nodes.insert(index, own_node("HardSwish", [x], [output], **attrs))
+            return True
+        return False
+
+    return rewrite_until_done(g, at)
+
+
+def own_channel_scale(g):
+    """The multiplication of a feature map by one weight per channel (squeeze-and-excitation) becomes
+    a ChannelScale node: OpenCV 4.6 broadcasts it element by element, at several times the cost."""
+    producers = g.producers()
+    count = 0
+    for index, mul in enumerate(g.nodes):
+        if mul.op_type != "Mul" or any(name in g.consts for name in mul.input):
+            continue
+        for k in (0, 1):
+            gate = producers.get(mul.input[k])
+            if gate is None or gate.op_type not in ("HardSigmoid", "Sigmoid"):
+                continue
+            pooled = producers.get(gate.input[0])
+            # gate <- 1x1 convolutions and activations <- GlobalAveragePool: one value per channel
+            while pooled is not None and pooled.op_type in ("Conv", "Relu", "Clip", "Add", "Mul", "HardSigmoid"):
+                if pooled.op_type == "Conv" and not is_pointwise_conv(g, pooled):
+                    break
+                pooled = producers.get(pooled.input[0])
+            if pooled is None or pooled.op_type != "GlobalAveragePool":
+                continue
+            g.nodes[index] = own_node("ChannelScale", [mul.input[1 - k], mul.input[k]], list(mul.output))
+            count += 1
+            break
     return count
 
 
@@ -393,7 +456,9 @@ def simplify(g):
         "affine steps merged": merge_affine_chains(g),
         "affine steps folded into the convolution after": fold_affine_into_next_conv(g),
         "scales moved into the convolution after": move_scale_past_shift(g),
-        "5x5 depthwise convolutions split": split_depthwise_5x5(g),
+        "5x5 depthwise convolutions as own layers": own_depthwise_5x5(g),
+        "hard-swish activations as own layers": own_hard_swish(g),
+        "channel scalings as own layers": own_channel_scale(g),
     }
 
 
@@ -723,6 +788,14 @@ def reference_run(model, x):
                  "MatMul": np.matmul}[op](v[0], v[1])
         elif op == "Sqrt":
             r = np.sqrt(v[0])
+        elif op == OWN_PREFIX + "Depthwise5x5":
+            r = _conv(v[0], v[1], v[2], {"group": v[1].shape[0], "pads": [2, 2, 2, 2], "strides": a["strides"]})
+            if "act_shift" in a:
+                r = r * np.clip(r + a["act_shift"], 0, 6) * a["act_scale"] + a["act_offset"]
+        elif op == OWN_PREFIX + "HardSwish":
+            r = v[0] * np.clip(v[0] + a["shift"], 0, 6) * a["scale"] + a["offset"]
+        elif op == OWN_PREFIX + "ChannelScale":
+            r = v[0] * v[1]
         elif op == "Clip":
             low = v[1] if len(v) > 1 and v[1] is not None else a.get("min", -np.inf)
             high = v[2] if len(v) > 2 and v[2] is not None else a.get("max", np.inf)

@@ -1,6 +1,7 @@
 #include "service/ppocr/ppocr_engine.h"
 
 #include "service/ppocr/ctc_decoding.h"
+#include "service/ppocr/fast_layers.h"
 #include "service/ppocr/line_images.h"
 #include "service/ppocr/model_files.h"
 
@@ -55,6 +56,7 @@ public:
   // Builds a network; false with a message when the model cannot be read. The importer only logs
   // some of its errors and returns an empty network, so emptiness counts as failure too.
   bool Build(cv::dnn::Net& net, std::string& error) const {
+    RegisterFastLayers(); // the converted models name them
     QuietOpenCv quiet;
     try {
       net = cv::dnn::readNetFromONNX(bytes_.data(), bytes_.size());
