@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# The run command: installs what is missing, builds, starts the local recognition service when
-# nothing answers at the configured address, and opens the window.
+# The run command: installs what is missing (packages, the recognition models), builds, starts the
+# local recognition service when nothing answers at the configured address, and opens the window.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" >/dev/null
 build=${QUILLORE_BUILD_DIR:-$root/build}
+# The service's default engine reads with these; without them it reads with Tesseract, less accurately.
+if ! "$root/scripts/install-models.sh"; then
+  echo "run: warning: the PP-OCR models could not be installed; the service will read with Tesseract" >&2
+fi
 
 # The same configuration the window and quillore-cli read.
 config="${XDG_CONFIG_HOME:-$HOME/.config}/quillore/quillore.conf"

@@ -81,14 +81,21 @@ int main(int argc, char** argv) {
 
   WorkerPool::EngineFactory factory;
   std::string engineDescription;
+  if (options.engine == EngineKind::Ppocr && !options.engineGiven &&
+      !quillore::ppocr::AnyModelFileIn(options.modelsDirectory)) {
+    // Nobody asked for PP-OCR and its models were never installed: the service still reads pictures.
+    // A model that is there but damaged still stops it below.
+    LogLine("no PP-OCR model in " + quillore::ppocr::ModelsFolder(options.modelsDirectory) +
+            " (scripts/install-models.sh installs them): reading with Tesseract");
+    options.engine = EngineKind::Tesseract;
+  }
   if (options.engine == EngineKind::Ppocr) {
     // One engine shared by the workers; its networks spread over the cores through OpenCV's own
     // threads, which the OpenMP limit above does not touch.
     const std::string models = options.modelsDirectory;
     factory = [models](std::string& engineError) { return MakePpocrEngine(models, engineError); };
     options.config.preparation = kPpocrPreparation;
-    engineDescription =
-        "PP-OCR, models in " + (models.empty() ? quillore::ppocr::DefaultModelsDirectory() : models);
+    engineDescription = "PP-OCR, models in " + quillore::ppocr::ModelsFolder(models);
   } else {
     const std::string languages = options.languages;
     factory = [languages](std::string& engineError) { return MakeTesseractEngine(languages, engineError); };

@@ -152,6 +152,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
       }
       options.languages = value;
     } else if (name == "--engine") {
+      options.engineGiven = true;
       if (value == EngineName(EngineKind::Tesseract)) {
         options.engine = EngineKind::Tesseract;
       } else if (value == EngineName(EngineKind::Ppocr)) {
@@ -207,8 +208,9 @@ std::string Usage() {
          "  --cert FILE         PEM certificate; with --key. Default: a self-signed pair made on\n"
          "                      first start and kept under $XDG_DATA_HOME/quillore/\n"
          "  --key FILE          PEM private key of the certificate\n"
-         "  --engine NAME       recognition engine: tesseract (default) or ppocr, the PP-OCR\n"
-         "                      networks (more accurate on Chinese, about three times slower)\n"
+         "  --engine NAME       recognition engine: ppocr (default), the PP-OCR networks, or\n"
+         "                      tesseract (less accurate, less CPU). Without --engine and with no\n"
+         "                      PP-OCR model installed, tesseract\n"
          "  --lang LANGS        Tesseract languages (default chi_sim+eng); ppocr reads Chinese\n"
          "                      and English always\n"
          "  --models DIR        ppocr's model folder. Default: $QUILLORE_MODELS_DIR, else\n"

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 namespace quillore::ppocr {
@@ -37,6 +38,25 @@ std::string DefaultModelsDirectory() {
 ModelPaths ModelPathsIn(const std::string& directory) {
   const std::string prefix = directory.empty() || directory.back() == '/' ? directory : directory + "/";
   return {prefix + kDetectionModelName, prefix + kRecognitionModelName, prefix + kDictionaryName};
+}
+
+std::string ModelsFolder(const std::string& directory) {
+  return directory.empty() ? DefaultModelsDirectory() : directory;
+}
+
+bool AnyModelFileIn(const std::string& directory) {
+  const std::string folder = ModelsFolder(directory);
+  if (folder.empty()) {
+    return false;
+  }
+  const ModelPaths paths = ModelPathsIn(folder);
+  std::error_code ignored;
+  for (const auto& path : {paths.detection, paths.recognition, paths.dictionary}) {
+    if (std::filesystem::symlink_status(path, ignored).type() != std::filesystem::file_type::not_found) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool ReadModelFile(const std::string& path, std::size_t maxBytes, std::string& contents, std::string& error) {

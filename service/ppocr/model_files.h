@@ -27,6 +27,13 @@ std::string DefaultModelsDirectory();
 // The three files inside `directory`.
 ModelPaths ModelPathsIn(const std::string& directory);
 
+// `directory`, or the default models folder when it is empty (or "" when there is none).
+std::string ModelsFolder(const std::string& directory);
+
+// Whether any of the three files is in `directory` (empty: the default folder), that is whether the models
+// were ever installed there; a file that is present but damaged still counts.
+bool AnyModelFileIn(const std::string& directory);
+
 // Reads a whole file of at most `maxBytes` bytes. Fills `error` with a message naming the file and
 // returns false when it is missing, unreadable, empty or too large.
 bool ReadModelFile(const std::string& path, std::size_t maxBytes, std::string& contents, std::string& error);

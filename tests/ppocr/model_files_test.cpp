@@ -103,5 +103,23 @@ TEST_F(ReadModelFileTest, ReadsWithinTheCapAndRefusesTheRest) {
   }
 }
 
+TEST_F(ReadModelFileTest, AnyModelFileTellsAnEmptyFolderFromAnInstalledOne) {
+  EXPECT_FALSE(AnyModelFileIn(folder_.string())) << "nothing installed";
+  EXPECT_FALSE(AnyModelFileIn((folder_ / "absent").string())) << "no such folder";
+  Write("unrelated.txt", "x");
+  EXPECT_FALSE(AnyModelFileIn(folder_.string())) << "other files only";
+  // One file of three, even an empty one, means an installation that went wrong: not "not installed".
+  Write(kDictionaryName, "");
+  EXPECT_TRUE(AnyModelFileIn(folder_.string()));
+  std::filesystem::remove(folder_ / kDictionaryName);
+  std::filesystem::create_symlink(folder_ / "gone", folder_ / kRecognitionModelName);
+  EXPECT_TRUE(AnyModelFileIn(folder_.string())) << "a dangling link";
+
+  ScopedEnvironment models("QUILLORE_MODELS_DIR", folder_.string().c_str());
+  EXPECT_EQ(ModelsFolder(""), folder_.string());
+  EXPECT_EQ(ModelsFolder("/elsewhere"), "/elsewhere");
+  EXPECT_TRUE(AnyModelFileIn("")) << "the default folder";
+}
+
 } // namespace
 } // namespace quillore::ppocr

@@ -17,7 +17,8 @@ TEST(ParseOptions, DefaultsMatchTheProgramsConfiguration) {
   EXPECT_EQ(options.config.workers, DefaultWorkers());
   EXPECT_GE(options.config.workers, 1);
   EXPECT_EQ(options.languages, "chi_sim+eng");
-  EXPECT_EQ(options.engine, EngineKind::Tesseract);
+  EXPECT_EQ(options.engine, EngineKind::Ppocr);
+  EXPECT_FALSE(options.engineGiven);            // so the service may fall back when no model is installed
   EXPECT_TRUE(options.modelsDirectory.empty()); // the engine's own default folder
   EXPECT_TRUE(options.certificatePath.empty());
   EXPECT_FALSE(options.help);
@@ -41,6 +42,7 @@ TEST(ParseOptions, TakesEveryOption) {
   EXPECT_EQ(options.config.maxBody, 2 * 1024 * 1024);
   EXPECT_EQ(options.config.maxPixels, 1000);
   EXPECT_EQ(options.engine, EngineKind::Ppocr);
+  EXPECT_TRUE(options.engineGiven); // asked for: no fallback
   EXPECT_EQ(options.modelsDirectory, "m");
 }
 

@@ -34,8 +34,9 @@ std::string MissingForEngine(EngineKind engine);
 WorkerPool::EngineFactory EngineFactoryFor(EngineKind engine);
 Preparation PreparationFor(EngineKind engine);
 
-// quillore-ocrd's arguments that choose the engine. Tesseract gets none, so the default is what runs;
-// PP-OCR gets its models folder, which the programs tests start with a data folder of their own.
+// quillore-ocrd's arguments that choose the engine. Tesseract gets none: the program tests start with a
+// data folder of their own, where the default engine, PP-OCR, finds no model and gives way to Tesseract.
+// PP-OCR gets the installed models folder.
 std::vector<std::string> ProgramArgumentsFor(EngineKind engine);
 
 // For test names: "tesseract", "ppocr".
