@@ -140,8 +140,8 @@ struct Piece {
 };
 
 // What one call of the recogniser costs beyond its columns, in columns: the end padding and about
-// 20 columns' worth of fixed work (measured: 11 ms at 64 columns, 100 ms at 640).
-constexpr double kPieceOverhead = kLineEndPadding + 20;
+// 25 columns' worth of fixed work (measured: 7.0 ms at 64 columns, 52 ms at 640).
+constexpr double kPieceOverhead = kLineEndPadding + 25;
 
 // When all threads take the dearest piece left as soon as they are free, the time until the last
 // one finishes, in cost units.
