@@ -37,7 +37,7 @@ cleanup() {
 trap cleanup EXIT
 
 # Its own data folder: the certificate it makes does not touch the user's.
-XDG_DATA_HOME="$work/data" "$build/service/quillore-ocrd" --listen 127.0.0.1:0 --max-body "$max_body" \
+XDG_DATA_HOME="$work/data" "$build/service/quillore-ocrd" --engine tesseract --listen 127.0.0.1:0 --max-body "$max_body" \
   2>"$work/service.log" &
 service_pid=$!
 port=""
