@@ -103,11 +103,26 @@ template <typename Body> void ForPlanes(int planes, double workPerPlane, const B
       cv::Range(0, planes), [&](const cv::Range& r) { body(r.start, r.end); }, stripes);
 }
 
-std::vector<cv::Mat> Mats(cv::InputArrayOfArrays arrays) {
-  std::vector<cv::Mat> mats;
-  arrays.getMatVector(mats);
-  return mats;
-}
+// What the layers share: float input blobs, laid out without gaps, and one output.
+class OwnLayer : public Layer {
+public:
+  using Layer::Layer;
+
+  void forward(cv::InputArrayOfArrays inputsArr, cv::OutputArrayOfArrays outputsArr,
+               cv::OutputArrayOfArrays) final {
+    std::vector<cv::Mat> inputs, outputs;
+    inputsArr.getMatVector(inputs);
+    outputsArr.getMatVector(outputs);
+    CV_Assert(!inputs.empty() && outputs.size() == 1);
+    for (const auto& input : inputs) {
+      CV_Assert(input.type() == CV_32F && input.isContinuous());
+    }
+    Run(inputs, outputs[0]);
+  }
+
+protected:
+  virtual void Run(const std::vector<cv::Mat>& inputs, cv::Mat& out) const = 0;
+};
 
 HardSwishParams ReadHardSwish(const LayerParams& params, const std::string& prefix) {
   HardSwishParams p;
@@ -117,9 +132,9 @@ HardSwishParams ReadHardSwish(const LayerParams& params, const std::string& pref
   return p;
 }
 
-class HardSwishLayer : public Layer {
+class HardSwishLayer : public OwnLayer {
 public:
-  explicit HardSwishLayer(const LayerParams& params) : Layer(params), act_(ReadHardSwish(params, "")) {}
+  explicit HardSwishLayer(const LayerParams& params) : OwnLayer(params), act_(ReadHardSwish(params, "")) {}
   static cv::Ptr<Layer> create(LayerParams& params) { return cv::makePtr<HardSwishLayer>(params); }
 
   bool getMemoryShapes(const std::vector<MatShape>& inputs, int, std::vector<MatShape>& outputs,
@@ -129,30 +144,26 @@ public:
     return true; // element by element: may write over its input
   }
 
-  void forward(cv::InputArrayOfArrays inputsArr, cv::OutputArrayOfArrays outputsArr,
-               cv::OutputArrayOfArrays) override {
-    const std::vector<cv::Mat> inputs = Mats(inputsArr);
-    std::vector<cv::Mat> outputs;
-    outputsArr.getMatVector(outputs);
+private:
+  void Run(const std::vector<cv::Mat>& inputs, cv::Mat& out) const override {
     const cv::Mat& in = inputs[0];
-    CV_Assert(in.type() == CV_32F && in.isContinuous() && outputs[0].total() == in.total());
+    CV_Assert(out.total() == in.total());
     const int planes = in.dims > 1 ? in.size[0] * in.size[1] : 1;
     const std::ptrdiff_t planeSize = static_cast<std::ptrdiff_t>(in.total()) / std::max(planes, 1);
     const auto kernel = Pick(HardSwishPlain, HardSwishAvx2);
     ForPlanes(planes, static_cast<double>(planeSize), [&](int begin, int end) {
-      kernel(in.ptr<float>() + begin * planeSize, outputs[0].ptr<float>() + begin * planeSize,
+      kernel(in.ptr<float>() + begin * planeSize, out.ptr<float>() + begin * planeSize,
              (end - begin) * planeSize, act_);
     });
   }
 
-private:
   HardSwishParams act_;
 };
 
 // x [N, C, H, W] times s [N, C, 1, 1]: the scaling step of a squeeze-and-excitation block.
-class ChannelScaleLayer : public Layer {
+class ChannelScaleLayer : public OwnLayer {
 public:
-  explicit ChannelScaleLayer(const LayerParams& params) : Layer(params) {}
+  explicit ChannelScaleLayer(const LayerParams& params) : OwnLayer(params) {}
   static cv::Ptr<Layer> create(LayerParams& params) { return cv::makePtr<ChannelScaleLayer>(params); }
 
   bool getMemoryShapes(const std::vector<MatShape>& inputs, int, std::vector<MatShape>& outputs,
@@ -163,22 +174,17 @@ public:
     return false;
   }
 
-  void forward(cv::InputArrayOfArrays inputsArr, cv::OutputArrayOfArrays outputsArr,
-               cv::OutputArrayOfArrays) override {
-    const std::vector<cv::Mat> inputs = Mats(inputsArr);
-    std::vector<cv::Mat> outputs;
-    outputsArr.getMatVector(outputs);
+private:
+  void Run(const std::vector<cv::Mat>& inputs, cv::Mat& out) const override {
     const cv::Mat& in = inputs[0];
     const int planes = in.size[0] * in.size[1];
-    CV_Assert(in.type() == CV_32F && in.isContinuous() && inputs[1].type() == CV_32F &&
-              inputs[1].isContinuous() && static_cast<int>(inputs[1].total()) == planes);
+    CV_Assert(inputs.size() == 2 && static_cast<int>(inputs[1].total()) == planes);
     const float* scales = inputs[1].ptr<float>();
     const std::ptrdiff_t planeSize = static_cast<std::ptrdiff_t>(in.size[2]) * in.size[3];
     const auto kernel = Pick(ScalePlain, ScaleAvx2);
     ForPlanes(planes, static_cast<double>(planeSize), [&](int begin, int end) {
       for (int p = begin; p < end; ++p) {
-        kernel(in.ptr<float>() + p * planeSize, outputs[0].ptr<float>() + p * planeSize, planeSize,
-               scales[p]);
+        kernel(in.ptr<float>() + p * planeSize, out.ptr<float>() + p * planeSize, planeSize, scales[p]);
       }
     });
   }
@@ -186,9 +192,9 @@ public:
 
 // A 5x5 depthwise convolution with padding 2 and a bias, strides of any size, and an optional hard-swish
 // after it ("act_" attributes).
-class Depthwise5x5Layer : public Layer {
+class Depthwise5x5Layer : public OwnLayer {
 public:
-  explicit Depthwise5x5Layer(const LayerParams& params) : Layer(params) {
+  explicit Depthwise5x5Layer(const LayerParams& params) : OwnLayer(params) {
     CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].size[1] == 1 && blobs[0].size[2] == 5 &&
               blobs[0].size[3] == 5 && static_cast<int>(blobs[1].total()) == blobs[0].size[0]);
     blobs[0].convertTo(blobs[0], CV_32F);
@@ -222,14 +228,9 @@ public:
     return false;
   }
 
-  void forward(cv::InputArrayOfArrays inputsArr, cv::OutputArrayOfArrays outputsArr,
-               cv::OutputArrayOfArrays) override {
-    const std::vector<cv::Mat> inputs = Mats(inputsArr);
-    std::vector<cv::Mat> outputs;
-    outputsArr.getMatVector(outputs);
+private:
+  void Run(const std::vector<cv::Mat>& inputs, cv::Mat& out) const override {
     const cv::Mat& in = inputs[0];
-    cv::Mat& out = outputs[0];
-    CV_Assert(in.type() == CV_32F && in.isContinuous());
     const int channels = in.size[1], height = in.size[2], width = in.size[3];
     const int outHeight = out.size[2], outWidth = out.size[3];
     const std::ptrdiff_t paddedWidth = width + 4;
@@ -261,7 +262,6 @@ public:
     });
   }
 
-private:
   std::optional<HardSwishParams> act_;
   int strideY_ = 1, strideX_ = 1;
 };
