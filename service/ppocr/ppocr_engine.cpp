@@ -349,23 +349,39 @@ private:
   }
 
   // Reads a line or piece at its first squeeze, and again at latinSqueeze when a squeezed first read
-  // came out mostly English or doubtful. For a piece, `whole` is its line's cut-out and `firstSpacing`
-  // that line's spacing at the first squeeze; both null for a whole line.
+  // came out mostly English or doubtful, and once more unsqueezed when the read at latinSqueeze is still
+  // doubtful (the letters of small or blurred text run together when squeezed); the most confident read
+  // counts. For a piece, `whole` is its line's cut-out and `firstSpacing` that line's spacing at the
+  // first squeeze; both null for a whole line.
   LineResult ReadAnyLine(cv::dnn::Net& net, const cv::Mat& cutOut, bool looksChinese, const cv::Mat* whole,
                          const Spacing* firstSpacing) {
-    const double squeeze = FirstSqueeze(looksChinese);
-    LineResult first = ReadLine(net, cutOut, squeeze, firstSpacing);
-    if (squeeze == options_.latinSqueeze ||
-        (first.latinShare < options_.maxLatinShare && first.confidence >= options_.recheckConfidence)) {
-      return first;
+    const auto readAgain = [&](const LineResult& before, double squeeze) {
+      const std::optional<Spacing> spacing =
+          whole != nullptr ? std::optional(WholeLineSpacing(*whole, squeeze)) : std::nullopt;
+      LineResult again = ReadLine(net, cutOut, squeeze, spacing ? &*spacing : nullptr);
+      again.milliseconds += before.milliseconds;
+      again.columns += before.columns;
+      again.reread = true;
+      return again;
+    };
+    double squeeze = FirstSqueeze(looksChinese);
+    LineResult result = ReadLine(net, cutOut, squeeze, firstSpacing);
+    if (squeeze < options_.latinSqueeze &&
+        (result.latinShare >= options_.maxLatinShare || result.confidence < options_.recheckConfidence)) {
+      squeeze = options_.latinSqueeze;
+      result = readAgain(result, squeeze);
     }
-    const std::optional<Spacing> spacing =
-        whole != nullptr ? std::optional(WholeLineSpacing(*whole, options_.latinSqueeze)) : std::nullopt;
-    LineResult second = ReadLine(net, cutOut, options_.latinSqueeze, spacing ? &*spacing : nullptr);
-    second.milliseconds += first.milliseconds;
-    second.columns += first.columns;
-    second.reread = true;
-    return second;
+    if (squeeze == options_.latinSqueeze && squeeze < 1 && result.confidence < options_.fullWidthConfidence) {
+      LineResult wide = readAgain(result, 1.0);
+      if (wide.confidence >= result.confidence) {
+        result = std::move(wide);
+      } else {
+        result.milliseconds = wide.milliseconds;
+        result.columns = wide.columns;
+        result.reread = true;
+      }
+    }
+    return result;
   }
 
   // The lines as pieces: each line whole, then, while it makes the last thread finish sooner by a

@@ -23,12 +23,14 @@ struct EngineOptions {
   // latinSqueeze when maxLatinShare or more of their characters came out as English letters and
   // digits or their confidence is below recheckConfidence; other lines are read at latinSqueeze.
   // English letters read as well at 0.8 as unsqueezed on the rendered set (and better at small
-  // sizes), and lose letters from 0.6.
+  // sizes), and lose letters from 0.6. A read at latinSqueeze with a confidence below
+  // fullWidthConfidence is read again unsqueezed: small, blurred letters run together when squeezed.
   double firstPassSqueeze = 0.5;
   double latinSqueeze = 0.8;
   double latinInkRuns = 1.35;
   double maxLatinShare = 0.5;
   float recheckConfidence = 0.8f;
+  float fullWidthConfidence = 0.9f;
   float minConfidence = 0.5f;  // lines read with a lower mean character probability are dropped
   bool restoreSpaces = true;   // put back spaces between English words from the gaps in the picture
   float spaceGapRatio = 0.17f; // a gap this fraction of the text height wide is a space

@@ -253,6 +253,19 @@ TEST(RestoreWordSpaces, GivenSpacingOverridesThePiecesOwnMeasure) {
   EXPECT_EQ(piece.decoded.Text(), "abcd");
 }
 
+// In blurred or photographed text the letters of a word run together, and the gaps left are the word
+// gaps: they must not set the usual gap that a space has to exceed twice.
+TEST(RestoreWordSpaces, WordsWhoseLettersTouchAreStillSpaced) {
+  // Three words of touching letters, 8 columns apart: the usual gap would be 8, twice that 16; 0.17
+  // of the 22 rows of text is 4.
+  const std::vector<std::pair<std::string, std::pair<int, int>>> letters = {
+      {"a", {10, 20}}, {"b", {20, 30}}, {"c", {30, 40}}, {"d", {48, 58}},
+      {"e", {58, 68}}, {"f", {76, 86}}, {"g", {86, 96}}, {"h", {96, 106}}};
+  FakeLine line = MakeLine(letters);
+  RestoreWordSpaces(line.decoded, line.picture, line.frames, 0.17f);
+  EXPECT_EQ(line.decoded.Text(), "abc de fgh");
+}
+
 TEST(MeasureSpacing, BandHeightAndLowerMedianGapBetweenInk) {
   InkProfile profile;
   profile.bandHeight = 20;

@@ -70,6 +70,31 @@ TEST(Recognition, RenderedSetIsReadWithFewErrors) {
   EXPECT_LE(errors / characters, kMaxSetErrorRate);
 }
 
+// Small English text as a camera takes it: blurred, grainy and lit unevenly. Squeezed, its letters run
+// together; and since they touch, the gaps left in it are mostly between words.
+TEST(Recognition, BlurredGrainyEnglishKeepsItsLettersAndSpaces) {
+  REQUIRE_ENGINE(engine, true);
+  const std::vector<std::string> lines = {"The quick brown fox jumps over the lazy dog.",
+                                          "Please reply before Friday, 12 March."};
+  testing::TextStyle style;
+  style.pixelSize = 16;
+  cv::Mat picture;
+  testing::RenderLines(lines, style).convertTo(picture, CV_32F);
+  cv::GaussianBlur(picture, picture, cv::Size(0, 0), 0.9);
+  cv::Mat grain(picture.size(), picture.type());
+  cv::RNG(5).fill(grain, cv::RNG::NORMAL, 0, 7);
+  picture += grain;
+  for (int x = 0; x < picture.cols; ++x) {
+    picture.col(x) *= 1.0 - 0.4 * x / picture.cols; // darker to the right
+  }
+  cv::Mat photographed;
+  picture.convertTo(photographed, CV_8U);
+  std::string error;
+  const auto read = engine->Recognize(photographed, nullptr, &error);
+  EXPECT_TRUE(error.empty()) << error;
+  EXPECT_EQ(Joined(read), Joined(lines));
+}
+
 // Chinese lines are read from a cut-out squeezed to half its width, English ones to four fifths.
 TEST(Recognition, ChineseLinesAreReadAtHalfWidthEnglishOnesAtFourFifths) {
   REQUIRE_ENGINE(engine, true);
