@@ -35,6 +35,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <opencv2/imgproc.hpp>
 #include <optional>
 #include <thread>
 
@@ -434,6 +435,112 @@ void BM_PpocrTakingTurnsWithTesseract(benchmark::State& state) {
   takingTurns = result;
 }
 BENCHMARK(BM_PpocrTakingTurnsWithTesseract)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The rendered set made to look photographed: tilted and in perspective, lit unevenly, blurred, grainy
+// and saved as JPEG. Both engines read it through the service's path, taking turns.
+std::string EncodeJpeg(const cv::Mat& bgr, int quality) {
+  QImage image(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_BGR888);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "JPG", quality);
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+cv::Mat LookPhotographed(const cv::Mat& bgr, int seed) {
+  cv::RNG rng(static_cast<std::uint64_t>(seed));
+  cv::Mat framed;
+  const int border = std::max(bgr.rows, bgr.cols) / 12;
+  cv::copyMakeBorder(bgr, framed, border, border, border, border, cv::BORDER_REPLICATE);
+  // Each corner moved by up to 4 % of the size: a slight tilt and perspective.
+  const float w = static_cast<float>(framed.cols), h = static_cast<float>(framed.rows);
+  const cv::Point2f from[] = {{0, 0}, {w, 0}, {w, h}, {0, h}};
+  cv::Point2f to[4];
+  for (int i = 0; i < 4; ++i) {
+    to[i] = from[i] + cv::Point2f(rng.uniform(-0.04f, 0.04f) * w, rng.uniform(-0.04f, 0.04f) * h);
+  }
+  cv::Mat warped;
+  cv::warpPerspective(framed, warped, cv::getPerspectiveTransform(from, to), framed.size(), cv::INTER_LINEAR,
+                      cv::BORDER_REPLICATE);
+  // Light falling off from one corner to the opposite one, to 55 % of full.
+  cv::Mat light(warped.size(), CV_32F);
+  const bool fromLeft = rng.uniform(0, 2) == 0;
+  for (int y = 0; y < light.rows; ++y) {
+    for (int x = 0; x < light.cols; ++x) {
+      const float across =
+          static_cast<float>(fromLeft ? x : light.cols - 1 - x) / static_cast<float>(light.cols);
+      light.at<float>(y, x) =
+          1.0f - 0.45f * (0.6f * across + 0.4f * static_cast<float>(y) / static_cast<float>(light.rows));
+    }
+  }
+  cv::Mat lit;
+  warped.convertTo(lit, CV_32FC3);
+  cv::Mat light3;
+  cv::merge(std::vector<cv::Mat>{light, light, light}, light3);
+  lit = lit.mul(light3);
+  cv::GaussianBlur(lit, lit, cv::Size(0, 0), 0.9);
+  cv::Mat noise(lit.size(), CV_32FC3);
+  rng.fill(noise, cv::RNG::NORMAL, 0, 7);
+  lit += noise;
+  cv::Mat out;
+  lit.convertTo(out, CV_8UC3);
+  return out;
+}
+
+struct PhotoResult {
+  double errorRate[2] = {0, 0}; // PP-OCR, Tesseract
+  double p50[2] = {0, 0};
+  int pictures = 0;
+};
+std::optional<PhotoResult> photographed;
+
+void BM_PhotographedSet(benchmark::State& state) {
+  std::string error;
+  auto ppocrEngine = service::MakePpocrEngine("", error);
+  auto tesseractEngine = ppocrEngine ? service::MakeTesseractEngine(kLanguages, error) : nullptr;
+  if (!tesseractEngine) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  std::vector<std::pair<std::string, std::string>> pictures; // expected text, JPEG
+  int seed = 0;
+  for (const auto& picture : Set()) {
+    pictures.emplace_back(Joined(picture.lines), EncodeJpeg(LookPhotographed(picture.bgr, ++seed), 80));
+  }
+  PhotoResult result;
+  std::vector<double> latencies[2];
+  double wrong[2] = {0, 0}, characters = 0;
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+      for (int turn = 0; turn < 2; ++turn) {
+        const int which = (turn + static_cast<int>(i)) % 2;
+        const auto start = Clock::now();
+        const auto answer =
+            which == 0 ? service::RecognizePictureBytes(*ppocrEngine, pictures[i].second, 40'000'000,
+                                                        service::kPpocrPreparation)
+                       : service::RecognizePictureBytes(*tesseractEngine, pictures[i].second, 40'000'000, {});
+        latencies[which].push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        std::vector<std::string> texts;
+        for (const auto& line : answer.lines) {
+          texts.push_back(line.text);
+        }
+        const double length = static_cast<double>(ppocr::testing::CodePointCount(pictures[i].first));
+        wrong[which] += ppocr::testing::CharacterErrorRate(pictures[i].first, Joined(texts)) * length;
+        characters += which == 0 ? length : 0;
+      }
+    }
+  }
+  for (int which = 0; which < 2; ++which) {
+    std::sort(latencies[which].begin(), latencies[which].end());
+    result.p50[which] = latencies[which][latencies[which].size() / 2];
+    result.errorRate[which] = wrong[which] / characters;
+  }
+  result.pictures = static_cast<int>(pictures.size());
+  state.counters["CER_percent_ppocr"] = result.errorRate[0] * 100;
+  state.counters["CER_percent_tesseract"] = result.errorRate[1] * 100;
+  photographed = result;
+}
+BENCHMARK(BM_PhotographedSet)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 #endif
 
 void BM_TesseractCommand(benchmark::State& state) {
@@ -599,6 +706,14 @@ void PrintComparison(const char* self) {
         "Tesseract engine %.0f ms (%.2fx; goal: at most 1.5); median of the per-picture ratios %.2fx\n",
         kTurnPasses, takingTurns->p50[0], takingTurns->p50[1], takingTurns->p50[0] / takingTurns->p50[1],
         takingTurns->medianRatio);
+  }
+  if (photographed) {
+    std::printf(
+        "\nThe %d pictures made to look photographed (tilt, perspective, uneven light, blur, grain, JPEG), "
+        "through the service's path: CER PP-OCR %.2f %%, Tesseract engine %.2f %%; p50 %.0f ms and %.0f "
+        "ms\n",
+        photographed->pictures, photographed->errorRate[0] * 100, photographed->errorRate[1] * 100,
+        photographed->p50[0], photographed->p50[1]);
   }
   if (timedPictures > 0) {
     const double n = timedPictures;
