@@ -374,6 +374,37 @@ BENCHMARK(BM_PpocrThroughService)
     ->UseRealTime();
 BENCHMARK(BM_TesseractEngine)->Arg(1)->Arg(kAll)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Both engines as the service runs them, for the runs that compare them picture by picture.
+struct BothEngines {
+  std::unique_ptr<service::Engine> engines[2]; // PP-OCR, Tesseract
+
+  // The lines engine `which` reads from a picture file's bytes, through the service's path.
+  std::vector<std::string> Read(int which, const std::string& bytes) {
+    const auto answer = service::RecognizePictureBytes(
+        *engines[which], bytes, 40'000'000, which == 0 ? service::kPpocrPreparation : service::Preparation{});
+    std::vector<std::string> texts;
+    for (const auto& line : answer.lines) {
+      texts.push_back(line.text);
+    }
+    return texts;
+  }
+};
+
+// Both engines, or nothing after marking the run skipped.
+std::optional<BothEngines> LoadBothEngines(benchmark::State& state) {
+  std::string error;
+  BothEngines both;
+  both.engines[0] = service::MakePpocrEngine("", error);
+  if (both.engines[0]) {
+    both.engines[1] = service::MakeTesseractEngine(kLanguages, error);
+  }
+  if (!both.engines[1]) {
+    state.SkipWithError(error.c_str());
+    return std::nullopt;
+  }
+  return both;
+}
+
 // The goal's comparison on a shared, noisy machine: both engines in the service's path (PNG decoding and
 // each engine's own preparation included), taking turns picture by picture and starting in turn, so that
 // a busy spell slows both alike. The same pictures, kTurnPasses times over.
@@ -386,21 +417,14 @@ struct TakingTurns {
 std::optional<TakingTurns> takingTurns;
 
 void BM_PpocrTakingTurnsWithTesseract(benchmark::State& state) {
-  std::string error;
-  auto ppocrEngine = service::MakePpocrEngine("", error);
-  auto tesseractEngine = ppocrEngine ? service::MakeTesseractEngine(kLanguages, error) : nullptr;
-  if (!tesseractEngine) {
-    state.SkipWithError(error.c_str());
+  auto both = LoadBothEngines(state);
+  if (!both) {
     return;
   }
   const auto& set = Set();
   const auto run = [&](int which, std::size_t i) {
     const auto start = Clock::now();
-    if (which == 0) {
-      RunServiceEngine(*ppocrEngine, i, service::kPpocrPreparation);
-    } else {
-      RunServiceEngine(*tesseractEngine, i);
-    }
+    both->Read(which, set[i].png);
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   };
   for (std::size_t i = 0; i < set.size(); ++i) { // untimed: first-use buffers
@@ -495,11 +519,8 @@ struct PhotoResult {
 std::optional<PhotoResult> photographed;
 
 void BM_PhotographedSet(benchmark::State& state) {
-  std::string error;
-  auto ppocrEngine = service::MakePpocrEngine("", error);
-  auto tesseractEngine = ppocrEngine ? service::MakeTesseractEngine(kLanguages, error) : nullptr;
-  if (!tesseractEngine) {
-    state.SkipWithError(error.c_str());
+  auto both = LoadBothEngines(state);
+  if (!both) {
     return;
   }
   std::vector<std::pair<std::string, std::string>> pictures; // expected text, JPEG
@@ -515,15 +536,8 @@ void BM_PhotographedSet(benchmark::State& state) {
       for (int turn = 0; turn < 2; ++turn) {
         const int which = (turn + static_cast<int>(i)) % 2;
         const auto start = Clock::now();
-        const auto answer =
-            which == 0 ? service::RecognizePictureBytes(*ppocrEngine, pictures[i].second, 40'000'000,
-                                                        service::kPpocrPreparation)
-                       : service::RecognizePictureBytes(*tesseractEngine, pictures[i].second, 40'000'000, {});
+        const std::vector<std::string> texts = both->Read(which, pictures[i].second);
         latencies[which].push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        std::vector<std::string> texts;
-        for (const auto& line : answer.lines) {
-          texts.push_back(line.text);
-        }
         const double length = static_cast<double>(ppocr::testing::CodePointCount(pictures[i].first));
         wrong[which] += ppocr::testing::CharacterErrorRate(pictures[i].first, Joined(texts)) * length;
         characters += which == 0 ? length : 0;
