@@ -188,11 +188,7 @@ void RestoreWordSpaces(DecodedLine& decoded, const cv::Mat& line, int frames, fl
   const int bandHeight = measured.bandHeight > 0 ? measured.bandHeight : profile.bandHeight;
   // Where most letters touch (blurred or photographed text) there is no gap between letters to measure:
   // the gaps seen are mostly between words, and only the text height decides.
-  int inkRuns = 0;
-  for (std::size_t x = 0; x < ink.size(); ++x) {
-    inkRuns += ink[x] > 0 && (x == 0 || ink[x - 1] == 0);
-  }
-  const bool lettersTouch = 2 * static_cast<std::size_t>(inkRuns) < decoded.characters.size();
+  const bool lettersTouch = 2 * static_cast<std::size_t>(InkRuns(profile)) < decoded.characters.size();
   const int usualGap = lettersTouch ? 0 : measured.usualGap;
   const int minGap = std::max({1, static_cast<int>(gapRatio * bandHeight + 0.5), 2 * usualGap});
   // Next to a Chinese character the usual gap says little (Chinese characters stand apart by their

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <opencv2/imgproc.hpp>
 
 namespace quillore::ppocr {
@@ -160,22 +161,25 @@ InkProfile InkColumns(const cv::Mat& grey) {
   return profile;
 }
 
-double InkRunsPerHeight(const InkProfile& profile) {
-  int runs = 0, first = -1, last = -1;
+int InkRuns(const InkProfile& profile) {
+  int runs = 0;
   bool inRun = false;
-  for (int x = 0; x < static_cast<int>(profile.columns.size()); ++x) {
-    const bool ink = profile.columns[x] > 0;
-    runs += ink && !inRun;
-    inRun = ink;
-    if (ink) {
-      first = first < 0 ? x : first;
-      last = x;
-    }
+  for (int ink : profile.columns) {
+    runs += ink > 0 && !inRun;
+    inRun = ink > 0;
   }
-  if (profile.bandHeight == 0 || first < 0) {
+  return runs;
+}
+
+double InkRunsPerHeight(const InkProfile& profile) {
+  const auto& columns = profile.columns;
+  const auto first = std::find_if(columns.begin(), columns.end(), [](int ink) { return ink > 0; });
+  if (profile.bandHeight == 0 || first == columns.end()) {
     return 0;
   }
-  return runs / (static_cast<double>(last - first + 1) / profile.bandHeight);
+  const auto last = std::find_if(columns.rbegin(), columns.rend(), [](int ink) { return ink > 0; });
+  const auto span = static_cast<double>(std::distance(first, last.base()));
+  return InkRuns(profile) / (span / profile.bandHeight);
 }
 
 int SplitColumn(const InkProfile& profile, int from, int to, int minGap) {

@@ -54,6 +54,9 @@ struct InkProfile {
 };
 InkProfile InkColumns(const cv::Mat& grey);
 
+// Separate runs of inked columns.
+int InkRuns(const InkProfile& profile);
+
 // Separate runs of inked columns per band height: about 1 for Chinese, whose characters are about as
 // wide as high, and 1.5 or more for English, digits and capitals included. 0 without ink.
 double InkRunsPerHeight(const InkProfile& profile);

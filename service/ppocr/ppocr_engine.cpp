@@ -518,8 +518,7 @@ private:
 };
 
 std::unique_ptr<Engine> Engine::Load(const EngineOptions& options, std::string& error) {
-  const std::string directory =
-      options.modelsDirectory.empty() ? DefaultModelsDirectory() : options.modelsDirectory;
+  const std::string directory = ModelsFolder(options.modelsDirectory);
   if (directory.empty()) {
     error = "no models folder: set QUILLORE_MODELS_DIR, XDG_DATA_HOME or HOME";
     return nullptr;
