@@ -29,12 +29,23 @@ def IsWide(ch):
 
 # Rough advance widths in em, on the generous side so that a line cut by Wrap fits its width;
 # the browser check catches any line that does not.
+def LatinScale(font):
+    first = font.split(",")[0]
+    if "DejaVu" in first:
+        return 1.08
+    if "Liberation Serif" in first:
+        return 0.8
+    return 0.86
+
+
 def TextWidth(text, size, font=""):
     total = 0.0
+    latin = LatinScale(font)
     for ch in text:
         if IsWide(ch):
-            w = 1.0
-        elif ch in "ijlI.,;:'!|`":
+            total += 1.0
+            continue
+        if ch in "ijlI.,;:'!|`":
             w = 0.3
         elif ch in "ftr()[]{} /-\"":
             w = 0.4
@@ -42,13 +53,10 @@ def TextWidth(text, size, font=""):
             w = 0.95
         elif ch.isupper():
             w = 0.72
-        elif ch.isdigit():
-            w = 0.6
         else:
             w = 0.6
-        total += w
-    scale = 1.08 if "DejaVu" in font else 1.0
-    return total * size * scale
+        total += w * latin
+    return total * size
 
 
 NO_START = set("，。、；：！？）」』》〉”’,.;:!?)%")
