@@ -135,7 +135,7 @@ def Pages():
     ], [120, 200, 140, 90, 130, 140], ["left", "left", "left", "right", "right", "left"]))
     pages.append(p)
 
-    p = Page("table-trains-mixed-light", "tables", "mixed", "light", 1200, 720, "table", CJK)
+    p = Page("table-trains-mixed-light", "tables", "mixed", "light", 1200, 580, "table", CJK)
     c = p.c
     p.css += TableCss(p, 17, striped=True) + (
         f".board{{position:absolute;inset:0;background:{c['bg']};padding:24px 36px}}"
