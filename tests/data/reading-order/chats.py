@@ -182,6 +182,22 @@ def Pages():
         ],
         "placeholder": "按回车发送消息", "send": "发送",
     }))
+    pages.append(Desktop("chat-desktop-en-light", "en", "light", DJV, 14, {
+        "size": (1180, 760), "listWidth": 280, "bubble": 400, "search": "Search messages", "selected": 0,
+        "list": [("Allotment group", "16:05", "Ruth: water butts are full"), ("Ben Carter", "15:40", "I left the key under the pot"),
+                 ("Choir", "Mon", "Rehearsal moved to 7:30"), ("Mum", "Sun", "Call me when you land")],
+        "title": "Allotment group", "status": "Ruth, Ben, Ana and you",
+        "messages": [
+            ("sep", "Today 15:48"),
+            ("in", "Ruth", "The rain last night filled both water butts, so no need to carry cans this week."),
+            ("in", "Ana", "Lovely. The beans on plot 4 need new canes though, two snapped in the wind."),
+            ("out", "I have spare canes in the shed, I can bring them on Thursday."),
+            ("in", "Ben", "Thanks"),
+            ("out", "Also, who took the big spade? It is not on its hook."),
+            ("in", "Ruth", "Me, sorry! It is behind the compost bins."),
+        ],
+        "placeholder": "Message Allotment group", "send": "Send",
+    }))
     pages.append(Phone("chat-phone-zh-light", "zh", "light", CJK, 16, {
         "clock": "9:41", "title": "小雨", "bubble": 250,
         "messages": [

@@ -280,4 +280,23 @@ def Pages():
         ]],
         "footer": "Maple Row Residents Association - page 2 of 4",
     }))
+    pages.append(Document("doc-notes-mixed-dark", "mixed", "dark", CJK, 17, {
+        "size": (1200, 580), "titleAlign": "left", "titleSize": 28,
+        "running": ["课堂笔记 Lecture notes", "第 6 讲 Week 6"],
+        "title": "光的折射 Refraction of light",
+        "authors": "整理：许佳 Notes by Xu Jia",
+        "sections": [[
+            "## 1. 现象 What we see",
+            "把一根筷子斜插进装水的杯子里，从侧面看，筷子好像在水面处折断了。A straight stick looks bent where it enters the water.",
+            "这是因为光从水进入空气时改变了方向。The light changes direction when it passes from water into air.",
+            "## 2. 原因 Why it happens",
+            "光在不同物质里传播的速度不同：在空气中最快，在水中慢一些，在玻璃中更慢。Light travels at different speeds in different materials.",
+            "速度变化越大，偏折得越厉害。The bigger the change in speed, the more the light bends.",
+            "## 3. 生活中的例子 Everyday examples",
+            "游泳池看起来比实际浅；放大镜能把字放大；雨后的彩虹也和折射有关。A pool looks shallower than it is, and a lens can make small print larger.",
+            "## 4. 课后练习 Homework",
+            "用一个透明的杯子和一枚硬币做实验，记录从不同角度看到的现象。Try it with a glass and a coin, and write down what you see from three angles.",
+        ]],
+        "footer": "第 2 页 Page 2",
+    }))
     return pages

@@ -114,7 +114,7 @@ def main():
     rows = []
     for p in wanted:
         WriteTruth(out, p.name, p.lines)
-        rows.append((p.name + ".png", p.group, p.lang, p.theme, p.width, p.height, p.kind))
+        rows.append((p.name + ".png", p.group, p.lang, p.theme, p.width, p.height, p.kind, "-"))
     for s in shots:
         if only and s.name not in only:
             continue
@@ -125,10 +125,10 @@ def main():
         photos.Photograph(CONVERT, os.path.join(out, s.source + ".png"), target, s)
         WriteTruth(out, s.name, src.lines)
         w, h = ImageSize(target)
-        rows.append((s.name + ".jpg", "photographs", src.lang, src.theme, w, h, src.kind))
+        rows.append((s.name + ".jpg", "photographs", src.lang, src.theme, w, h, src.kind, s.source + ".png"))
     if not only:
         with open(os.path.join(out, "set.tsv"), "w", encoding="utf-8", newline="\n") as f:
-            f.write("file\tgroup\tlanguage\ttheme\twidth\theight\tlayout\n")
+            f.write("file\tgroup\tlanguage\ttheme\twidth\theight\tlayout\tsource\n")
             for r in rows:
                 f.write("\t".join(str(x) for x in r) + "\n")
     print(f"{len(rows)} pictures written to {out}")

@@ -170,6 +170,20 @@ def SettingsPages():
         ],
         "footer": ("Sign out of all devices", ["Close"]),
     }))
+    pages.append(Settings("settings-mixed-dark", "mixed", "dark", CJK, 14, {
+        "size": (1160, 740), "menuWidth": 210, "title": "设置 Settings", "search": "搜索 Search",
+        "menu": ["账户 Account", "存储 Storage", "备份 Backup", "语言 Language", "辅助功能 Accessibility"],
+        "selected": 1, "heading": "存储 Storage",
+        "rows": [("已用空间 Used", "=38.6 GB / 128 GB", "每天凌晨自动清理缓存 Cache is cleared every night.")],
+        "split": (
+            ["应用 Apps", ("照片 Photos", "=12.4 GB", None), ("音乐 Music", "=6.1 GB", None),
+             ("地图 Maps", "=2.3 GB", None), ("邮件 Mail", "=860 MB", None)],
+            ["文件 Files", ("下载 Downloads", "=9.7 GB", None), ("文档 Documents", "=4.5 GB", None),
+             ("视频 Videos", "=2.2 GB", None), ("其他 Other", "=540 MB", None)],
+        ),
+        "note": "清理前请先备份重要文件。Back up important files before cleaning up.",
+        "footer": ("管理存储 Manage storage", ["清理 Clean up"]),
+    }))
     return pages
 
 
