@@ -15,6 +15,8 @@ import subprocess
 import sys
 import tempfile
 
+# The template modules sit beside this script; no bytecode is left in the set's folder.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import chats  # noqa: E402
