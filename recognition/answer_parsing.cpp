@@ -1,6 +1,7 @@
 #include "recognition/answer_parsing.h"
 
 #include "http/text_helpers.h"
+#include "protocol/ocr_protocol.h"
 #include "recognition/program_values.h"
 #include "recognition/recognition_request.h"
 
@@ -11,16 +12,16 @@ namespace quillore {
 
 namespace {
 
-// Markers of the answer's shape: ": " after each key, ", " between elements,
-// "position" before "text", and "text" the last member.
-constexpr char kTextStart[] = "\"text\": [\"";
-constexpr char kTextEnd[] = "\"]}";
-constexpr char kItemSeparator[] = "\", \"";
+// Markers of the answer's shape (": " after each key, ", " between elements, "position" before
+// "text", and "text" the last member) are the protocol's.
+using protocol::kGroupSeparator;
+using protocol::kItemSeparator;
+using protocol::kNumberSeparator;
+using protocol::kPositionEnd;
+using protocol::kPositionStart;
+using protocol::kTextEnd;
+using protocol::kTextStart;
 constexpr char kLineBreak[] = "\r\n";
-constexpr char kPositionStart[] = "\"position\": [[";
-constexpr char kPositionEnd[] = "]], \"";
-constexpr char kGroupSeparator[] = "], [";
-constexpr char kNumberSeparator[] = ", ";
 
 int ClampCoordinate(int value) {
   return std::clamp(value, -kMaxCoordinate, kMaxCoordinate);

@@ -1,6 +1,7 @@
 // Cutting the service's answer into text lines and boxes, and showing them on the panel and edit box.
 #pragma once
 
+#include "protocol/ocr_protocol.h"
 #include "recognition/draw_target.h"
 #include "util/text.h"
 
@@ -25,7 +26,7 @@ inline constexpr int kBoxPenWidth = 2;               // pixels
 inline constexpr Color kBoxTextColor = 0xFFFFFF;     // white
 inline constexpr Color kBoxTextBackColor = 0xFFA8FF; // pink
 // Numbers a group needs before it becomes a box.
-inline constexpr int kBoxNumbers = 8;
+inline constexpr int kBoxNumbers = protocol::kBoxNumbers;
 // An answer is untrusted: coordinates beyond the platform's 16-bit range and font sizes beyond what
 // a screen can show are clamped (a size keeps its sign), so a broken answer cannot stall the painter.
 inline constexpr int kMaxCoordinate = 32767;

@@ -130,7 +130,7 @@ ConfigReading LoadServiceConfig() {
 }
 
 Text ServiceEndpoint(const ServiceConfig& config) {
-  return "https://" + config.host + "/api/ocr";
+  return protocol::kScheme + config.host + protocol::kOcrPath;
 }
 
 } // namespace quillore

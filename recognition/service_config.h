@@ -1,6 +1,7 @@
 // Where the recognition service is and which token it expects: built-in defaults, or a config file.
 #pragma once
 
+#include "protocol/ocr_protocol.h"
 #include "util/text.h"
 
 #include <string>
@@ -9,8 +10,8 @@
 namespace quillore {
 
 // The local service, and the token every request body carries unless configured otherwise.
-inline constexpr char kDefaultServiceHost[] = "127.0.0.1:18443";
-inline constexpr char kDefaultServiceToken[] = "qwe.480.zx";
+inline constexpr auto& kDefaultServiceHost = protocol::kDefaultHost;
+inline constexpr auto& kDefaultServiceToken = protocol::kDefaultToken;
 
 struct ServiceConfig {
   Text host = kDefaultServiceHost; // host[:port]

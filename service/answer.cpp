@@ -1,5 +1,6 @@
 #include "service/answer.h"
 
+#include "protocol/ocr_protocol.h"
 #include "util/utf8.h"
 
 #include <cstdint>
@@ -31,11 +32,19 @@ void AppendBox(std::string& out, const std::array<int, 8>& box) {
   out += '[';
   for (std::size_t k = 0; k < box.size(); ++k) {
     if (k > 0) {
-      out += ", ";
+      out += protocol::kNumberSeparator;
     }
     out += std::to_string(box[k]);
   }
   out += ']';
+}
+
+// "key": with the separator the client's cutting expects after it.
+void AppendKey(std::string& out, std::string_view key) {
+  out += '"';
+  out += key;
+  out += '"';
+  out += protocol::kKeySeparator;
 }
 
 } // namespace
@@ -66,26 +75,38 @@ std::string JsonString(std::string_view utf8) {
 }
 
 std::string WriteAnswer(const std::vector<RecognizedLine>& lines) {
-  std::string out = "{\"position\": [";
+  std::string out = "{";
+  AppendKey(out, protocol::kPositionField);
+  out += '[';
   for (std::size_t j = 0; j < lines.size(); ++j) {
     if (j > 0) {
-      out += ", ";
+      out += protocol::kElementSeparator;
     }
     AppendBox(out, lines[j].box);
   }
-  out += "], \"count\": " + std::to_string(lines.size()) + ", \"text\": [";
+  out += ']';
+  out += protocol::kElementSeparator;
+  AppendKey(out, protocol::kCountField);
+  out += std::to_string(lines.size());
+  out += protocol::kElementSeparator;
+  AppendKey(out, protocol::kTextField);
+  out += '[';
   for (std::size_t j = 0; j < lines.size(); ++j) {
     if (j > 0) {
-      out += ", ";
+      out += protocol::kElementSeparator;
     }
     out += JsonString(lines[j].text);
   }
-  out += "]}";
+  out += protocol::kAnswerEnd;
   return out;
 }
 
 std::string WriteError(std::string_view message) {
-  return "{\"error\": " + JsonString(message) + "}";
+  std::string out = "{";
+  AppendKey(out, protocol::kErrorField);
+  out += JsonString(message);
+  out += '}';
+  return out;
 }
 
 } // namespace quillore::service

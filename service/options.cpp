@@ -200,11 +200,18 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
   return true;
 }
 
+// The help quotes the body limit in MiB.
+static_assert(kDefaultMaxBody % (1024 * 1024) == 0);
+
 std::string Usage() {
-  return "Usage: quillore-ocrd [OPTION]...\n"
-         "The local text recognition service of Quillore: answers POST /api/ocr over HTTPS.\n"
+  return std::string("Usage: quillore-ocrd [OPTION]...\n"
+                     "The local text recognition service of Quillore: answers POST ") +
+         protocol::kOcrPath +
+         " over HTTPS.\n"
          "\n"
-         "  --listen ADDR:PORT  where to listen (default 127.0.0.1:18443; [::1]:PORT for IPv6)\n"
+         "  --listen ADDR:PORT  where to listen (default " +
+         protocol::kDefaultHost +
+         "; [::1]:PORT for IPv6)\n"
          "  --cert FILE         PEM certificate; with --key. Default: a self-signed pair made on\n"
          "                      first start and kept under $XDG_DATA_HOME/quillore/\n"
          "  --key FILE          PEM private key of the certificate\n"
@@ -217,9 +224,15 @@ std::string Usage() {
          "                      $XDG_DATA_HOME/quillore/models, else ~/.local/share/quillore/models;\n"
          "                      scripts/install-models.sh installs the models there\n"
          "  --workers N         pictures recognised at once (default: one per core)\n"
-         "  --token TOKEN       an accepted access token; repeat for several (default qwe.480.zx)\n"
-         "  --max-body SIZE     largest request body, K/M/G allowed (default 32M)\n"
-         "  --max-pixels N      largest picture in pixels (default 40000000)\n"
+         "  --token TOKEN       an accepted access token; repeat for several (default " +
+         protocol::kDefaultToken +
+         ")\n"
+         "  --max-body SIZE     largest request body, K/M/G allowed (default " +
+         std::to_string(kDefaultMaxBody / (1024 * 1024)) +
+         "M)\n"
+         "  --max-pixels N      largest picture in pixels (default " +
+         std::to_string(kDefaultMaxPixels) +
+         ")\n"
          "  --help              show this help\n"
          "\n"
          "GET /healthz answers {\"status\": \"ok\", ...}. SIGTERM or SIGINT stops the service cleanly.\n"

@@ -24,7 +24,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view kOcrPath = "/api/ocr";
+constexpr std::string_view kOcrPath = protocol::kOcrPath;
 constexpr std::string_view kHealthPath = "/healthz";
 // A body over the limit is read and thrown away up to this many times the limit, then cut off.
 constexpr std::int64_t kMaxDiscardFactor = 2;
@@ -333,17 +333,17 @@ Reply Server::HandleRecognition(std::string_view body) {
   if (request.is_discarded() || !request.is_object()) {
     return Error(400, "the body is not a JSON object");
   }
-  const auto token = request.find("token");
+  const auto token = request.find(protocol::kTokenField);
   if (token == request.end() || !token->is_string() || !TokenAccepted(token->get_ref<const std::string&>())) {
     return Error(401, "wrong token");
   }
-  const auto field = request.find("upfile_b64");
+  const auto field = request.find(protocol::kPictureField);
   if (field == request.end() || !field->is_string()) {
-    return Error(400, "\"upfile_b64\" is missing or not a string");
+    return Error(400, std::string("\"") + protocol::kPictureField + "\" is missing or not a string");
   }
   std::optional<std::string> picture = DecodeBase64Strict(field->get_ref<const std::string&>());
   if (!picture) {
-    return Error(400, "\"upfile_b64\" is not valid Base64");
+    return Error(400, std::string("\"") + protocol::kPictureField + "\" is not valid Base64");
   }
   const PictureError checked = CheckPicture(*picture, config_.maxPixels);
   if (checked != PictureError::None) {

@@ -1,6 +1,7 @@
 // The HTTPS server of the recognition service: routes, limits, refusals, the request log.
 #pragma once
 
+#include "protocol/ocr_protocol.h"
 #include "service/picture.h"
 #include "service/worker_pool.h"
 
@@ -17,10 +18,11 @@ struct MHD_Daemon;
 
 namespace quillore::service {
 
-inline constexpr int kDefaultPort = 18443;
-inline constexpr const char* kDefaultToken = "qwe.480.zx";
-inline constexpr std::int64_t kDefaultMaxBody = 32LL * 1024 * 1024;
-inline constexpr std::int64_t kDefaultMaxPixels = 40'000'000;
+// The defaults the client assumes too.
+inline constexpr int kDefaultPort = protocol::kDefaultPort;
+inline constexpr const char* kDefaultToken = protocol::kDefaultToken;
+inline constexpr std::int64_t kDefaultMaxBody = protocol::kDefaultMaxBody;
+inline constexpr std::int64_t kDefaultMaxPixels = protocol::kDefaultMaxPixels;
 // Requests that may wait for a worker beyond those being served.
 inline constexpr int kDefaultQueueLength = 32;
 // A client that sends nothing for this long is dropped.
@@ -31,8 +33,8 @@ inline constexpr int kDefaultBodyDeadlineSeconds = 120;
 inline constexpr int kDefaultConnectionLimit = 64;
 
 struct ServiceConfig {
-  std::string address = "127.0.0.1"; // numeric IPv4 or IPv6
-  int port = kDefaultPort;           // 0 picks a free port
+  std::string address = protocol::kDefaultAddress; // numeric IPv4 or IPv6
+  int port = kDefaultPort;                         // 0 picks a free port
   std::string certificatePem;
   std::string keyPem;
   std::vector<std::string> tokens{kDefaultToken};
