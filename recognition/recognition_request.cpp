@@ -1,6 +1,7 @@
 #include "recognition/recognition_request.h"
 
 #include "http/web_request.h"
+#include "protocol/ocr_protocol.h"
 #include "recognition/base64.h"
 #include "recognition/escape_decoding.h"
 #include "recognition/program_values.h"
@@ -12,19 +13,26 @@ constexpr int kMethodPost = 1;
 } // namespace
 
 Text BodyTemplate(const Text& token) {
-  return "{\"token\":\"" + token + "\",\"upfile_b64\":\"" + kPicturePlaceholder + "\"}";
+  // {"token":"<token>","upfile_b64":"&&upfile_b64&&"}
+  return Text("{\"") + protocol::kTokenField + "\":\"" + token + "\",\"" + protocol::kPictureField + "\":\"" +
+         kPicturePlaceholder + "\"}";
 }
 
-Text RequestRecognition(const Bytes& picture, Text& statusText) {
+Text PostRecognitionRequest(const Bytes& picture, const Text& endpoint, const Text& token, Text& statusText) {
   const Text encoded = EncodeBase64(picture);
-  const Text body = Replace(BodyTemplate(ServiceToken), kPicturePlaceholder, encoded);
+  const Text body = Replace(BodyTemplate(token), kPicturePlaceholder, encoded);
   WebRequestArgs args;
-  args.url = ServiceUrl;
+  args.url = endpoint;
   args.method = kMethodPost;
   args.bodyText = body;
   args.extraHeaders = kRecognitionHeader;
   const Text answer = WebRequest(args);
   statusText = args.statusText;
+  return answer;
+}
+
+Text RequestRecognition(const Bytes& picture, Text& statusText) {
+  const Text answer = PostRecognitionRequest(picture, ServiceUrl, ServiceToken, statusText);
   // Set only now: a recognition nested inside WebRequest has finished with AnswerText by then.
   AnswerText = answer;
   AnswerText = DecodeEscapes(AnswerText);

@@ -21,4 +21,12 @@ Text RequestRecognition(const Bytes& picture, Text& statusText);
 // The same, dropping the status.
 Text RequestRecognition(const Bytes& picture);
 
+// The sending part of RequestRecognition on values the caller gives: the body
+// with `token` and the picture's Base64, posted to `endpoint`. Returns the
+// answer as the web request routine gave it, escapes not yet decoded;
+// `statusText` as above. Reads and writes no program-wide value, so a caller
+// that keeps its own endpoint and token (the headless client) shares the
+// window's request without sharing its state.
+Text PostRecognitionRequest(const Bytes& picture, const Text& endpoint, const Text& token, Text& statusText);
+
 } // namespace quillore
