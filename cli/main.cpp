@@ -1,5 +1,5 @@
 // quillore-cli: recognises picture files with the window's request and prints their text.
-#include "recognition/headless_client.h"
+#include "cli/headless_client.h"
 
 #include <iostream>
 #include <string>

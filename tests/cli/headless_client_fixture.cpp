@@ -1,6 +1,6 @@
-#include "tests/recognition/headless_client_fixture.h"
+#include "tests/cli/headless_client_fixture.h"
 
-#include "recognition/headless_client.h"
+#include "cli/headless_client.h"
 #include "recognition/program_values.h"
 
 #include <unistd.h>

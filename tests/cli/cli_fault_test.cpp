@@ -1,11 +1,11 @@
 // The headless client when the service fails: killed in the middle of a request, answering garbage, a
 // cut-off answer or 200 MiB. Every case exits 1 with a message naming the file, never 0 with an empty
 // text, and never crashes.
+#include "cli/headless_client.h"
 #include "http/web_request.h"
 #include "platform/codepage.h"
-#include "recognition/headless_client.h"
 #include "recognition/program_values.h"
-#include "tests/recognition/headless_client_fixture.h"
+#include "tests/cli/headless_client_fixture.h"
 #include "tests/support/https_server.h"
 #include "tests/support/silent_tls_process.h"
 

@@ -1,0 +1,86 @@
+#include "cli/headless_client.h"
+
+#include "cli/arguments.h"
+#include "platform/codepage.h"
+#include "recognition/picture_file.h"
+#include "recognition/recognition_call.h"
+#include "recognition/service_config.h"
+
+#include <ostream>
+
+namespace quillore {
+
+namespace {
+
+// Bytes of a refusal's body repeated on stderr.
+constexpr int kMaxErrorEcho = 300;
+
+std::string Utf8(const Text& gbk) {
+  return codepage::Utf8FromGbk(View(gbk));
+}
+
+} // namespace
+
+int RunHeadlessClient(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const CliArguments arguments = ParseCliArguments(args);
+  if (arguments.help) {
+    out << CliUsage();
+    return kExitRecognised;
+  }
+  if (!arguments.error.empty()) {
+    err << "quillore-cli: " << arguments.error << "\n" << CliUsage();
+    return kExitUsage;
+  }
+
+  const ConfigReading reading = LoadServiceConfig();
+  for (const std::string& problem : reading.problems) {
+    err << "quillore-cli: warning: " << problem << "\n";
+  }
+  const Text endpoint = ServiceEndpoint(reading.config);
+  const Text& token = reading.config.token;
+
+  int status = kExitRecognised;
+  const auto fail = [&status](int code) {
+    if (status == kExitRecognised) {
+      status = code;
+    }
+  };
+  for (const std::string& name : arguments.files) {
+    const PictureFile picture = ReadPictureFile(name);
+    if (!picture.error.empty()) {
+      err << "quillore-cli: " << name << ": " << picture.error << "\n";
+      fail(kExitUnreadableFile);
+      continue;
+    }
+    const RecognitionReply reply = RecognizeAt(picture.bytes, endpoint, token);
+    switch (reply.outcome) {
+    case RecognitionOutcome::NoAnswer:
+      // The web request routine's failure message says why.
+      err << "quillore-cli: " << name << ": " << Utf8(reply.statusText) << "\n";
+      fail(kExitRequestFailed);
+      continue;
+    case RecognitionOutcome::Refused:
+      // The service's status and, briefly, the error it gave.
+      err << "quillore-cli: " << name << ": the service answered " << Utf8(reply.statusText) << ": "
+          << Utf8(Left(reply.answer, kMaxErrorEcho)) << "\n";
+      fail(kExitRequestFailed);
+      continue;
+    case RecognitionOutcome::NotAnAnswer:
+      err << "quillore-cli: " << name << ": the service's answer is not a whole recognition answer ("
+          << View(reply.answer).size() << " bytes)\n";
+      fail(kExitRequestFailed);
+      continue;
+    case RecognitionOutcome::Recognised:
+      break;
+    }
+    if (arguments.json) {
+      out << JsonLine(name, reply.cut) << "\n";
+    } else {
+      out << PlainText(reply.cut) << "\n";
+    }
+    out.flush();
+  }
+  return status;
+}
+
+} // namespace quillore
