@@ -21,8 +21,13 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" --target quillore-ocrd >/dev/null
 driver="$build/load_driver"
-if [ ! -x "$driver" ] || [ "$root/tests/load/load_driver.cpp" -nt "$driver" ]; then
-  c++ -std=c++20 -O2 -Wall -Wextra -fPIC "$root/tests/load/load_driver.cpp" -o "$driver" \
+driver_sources=("$root/tests/load/load_driver.cpp" "$root/util/base64.cpp")
+stale=false
+for source in "${driver_sources[@]}" "$root/util/base64.h"; do
+  if [ "$source" -nt "$driver" ]; then stale=true; fi
+done
+if [ ! -x "$driver" ] || $stale; then
+  c++ -std=c++20 -O2 -Wall -Wextra -fPIC -I"$root" "${driver_sources[@]}" -o "$driver" \
     $(pkg-config --cflags --libs libcurl Qt6Gui)
 fi
 

@@ -1,8 +1,8 @@
 #include "service/server.h"
 
 #include "service/answer.h"
-#include "service/base64.h"
 #include "service/recognition.h"
+#include "util/base64.h"
 
 #include <arpa/inet.h>
 #include <leptonica/allheaders.h>

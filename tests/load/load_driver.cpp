@@ -4,6 +4,8 @@
 // answer, or answered with a status its kind cannot have, makes the run fail.
 //   load_driver --url URL [--requests N] [--connections N] [--max-body BYTES] [--timeout SECONDS]
 // The service must be local (127.0.0.1 or ::1): nothing else is ever sent to.
+#include "util/base64.h"
+
 #include <curl/curl.h>
 
 #include <QBuffer>
@@ -76,29 +78,6 @@ bool Expected(Kind kind, long status) {
   return false;
 }
 
-std::string Base64(const std::string& bytes) {
-  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
-                       static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    out += {alphabet[v >> 18], alphabet[(v >> 12) & 63], alphabet[(v >> 6) & 63], alphabet[v & 63]};
-  }
-  if (i < bytes.size()) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) {
-      v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    }
-    out += alphabet[v >> 18];
-    out += alphabet[(v >> 12) & 63];
-    out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
 std::string Body(const std::string& token, const std::string& base64) {
   return "{\"token\":\"" + token + "\",\"upfile_b64\":\"" + base64 + "\"}";
 }
@@ -131,7 +110,7 @@ struct Bodies {
 Bodies MakeBodies(long maxBody) {
   Bodies bodies;
   for (const char* text : {"Quillore load test 1234", "The quick brown fox jumps"}) {
-    bodies.pictures.push_back(Body("qwe.480.zx", Base64(RenderPicture(text))));
+    bodies.pictures.push_back(Body("qwe.480.zx", quillore::EncodeBase64(RenderPicture(text))));
   }
   // Announced as longer than the limit: refused before a byte of it is read.
   bodies.oversize = Body("qwe.480.zx", std::string(static_cast<std::size_t>(maxBody) + 4096, 'A'));

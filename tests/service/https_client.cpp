@@ -1,5 +1,7 @@
 #include "https_client.h"
 
+#include "util/base64.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -91,22 +93,6 @@ HttpReply PostPicture(int port, const std::string& pictureBytes, const std::stri
   request.headers = {"Content-Type: application/json;charset=utf-8"};
   request.body = "{\"token\":\"" + token + "\",\"upfile_b64\":\"" + EncodeBase64(pictureBytes) + "\"}";
   return Send(port, request);
-}
-
-std::string EncodeBase64(const std::string& bytes) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const unsigned b0 = static_cast<unsigned char>(bytes[i]);
-    const unsigned b1 = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
-    const unsigned b2 = i + 2 < bytes.size() ? static_cast<unsigned char>(bytes[i + 2]) : 0;
-    out += kAlphabet[b0 >> 2];
-    out += kAlphabet[((b0 & 3) << 4) | (b1 >> 4)];
-    out += i + 1 < bytes.size() ? kAlphabet[((b1 & 15) << 2) | (b2 >> 6)] : '=';
-    out += i + 2 < bytes.size() ? kAlphabet[b2 & 63] : '=';
-  }
-  return out;
 }
 
 } // namespace quillore::service::testing

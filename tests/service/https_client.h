@@ -27,7 +27,4 @@ HttpReply Send(int port, const HttpRequest& request);
 // POST /api/ocr with the body the window program sends for these picture bytes.
 HttpReply PostPicture(int port, const std::string& pictureBytes, const std::string& token = "qwe.480.zx");
 
-// Standard Base64, as the window program writes it.
-std::string EncodeBase64(const std::string& bytes);
-
 } // namespace quillore::service::testing

@@ -3,6 +3,7 @@
 #include "picture_maker.h"
 #include "service/certificate.h"
 #include "service/server.h"
+#include "util/base64.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -122,7 +123,7 @@ TEST_F(ServerTest, AnswersARecognitionInTheProgramsShapeOverVerifiedTls) {
   HttpRequest request;
   request.method = "POST";
   request.path = "/api/ocr";
-  request.body = Body("qwe.480.zx", testing::EncodeBase64(PlainPicture(120, 80)));
+  request.body = Body("qwe.480.zx", EncodeBase64(PlainPicture(120, 80)));
   request.caPem = TestCertificate().certificatePem; // the certificate names 127.0.0.1
   const HttpReply reply = testing::Send(port_, request);
   EXPECT_EQ(reply.error, "");
@@ -135,7 +136,7 @@ TEST_F(ServerTest, AcceptsEveryConfiguredToken) {
   ServiceConfig config = DefaultConfig();
   config.tokens = {"first", "second"};
   Start(config);
-  const std::string picture = testing::EncodeBase64(PlainPicture(10, 10));
+  const std::string picture = EncodeBase64(PlainPicture(10, 10));
   EXPECT_EQ(Post(port_, Body("first", picture)).status, 200);
   EXPECT_EQ(Post(port_, Body("second", picture)).status, 200);
   EXPECT_EQ(Post(port_, Body("qwe.480.zx", picture)).status, 401); // the default is replaced
@@ -152,7 +153,7 @@ struct Refusal {
 
 TEST_F(ServerTest, RefusesEachBadRequestWithItsStatusAndAJsonError) {
   Start();
-  const std::string good = testing::EncodeBase64(PlainPicture(20, 20));
+  const std::string good = EncodeBase64(PlainPicture(20, 20));
   const std::string png = PlainPicture(64, 64);
   QImage big(8000, 6000, QImage::Format_Mono);
   big.fill(1);
@@ -162,7 +163,7 @@ TEST_F(ServerTest, RefusesEachBadRequestWithItsStatusAndAJsonError) {
     buffer.open(QIODevice::WriteOnly);
     big.save(&buffer, "PNG");
   }
-  const std::string tooBig = testing::EncodeBase64(std::string(bigPng.constData(), bigPng.size()));
+  const std::string tooBig = EncodeBase64(std::string(bigPng.constData(), bigPng.size()));
   const Refusal cases[] = {
       {"POST", "/api/ocr", Body("wrong.token", good), 401, "token", "a wrong token"},
       {"POST", "/api/ocr", "{\"upfile_b64\":\"" + good + "\"}", 401, "token", "no token"},
@@ -177,10 +178,10 @@ TEST_F(ServerTest, RefusesEachBadRequestWithItsStatusAndAJsonError) {
       {"POST", "/api/ocr", Body("qwe.480.zx", good.substr(0, 8) + "*" + good.substr(9)), 400, "Base64",
        "a character outside the alphabet"},
       {"POST", "/api/ocr", Body("qwe.480.zx", ""), 422, "empty", "the empty picture of an empty file"},
-      {"POST", "/api/ocr", Body("qwe.480.zx", testing::EncodeBase64("just some text, no picture")), 422,
-       "PNG, JPEG", "not a picture"},
-      {"POST", "/api/ocr", Body("qwe.480.zx", testing::EncodeBase64(png.substr(0, png.size() / 2))), 422,
-       "decoded", "a picture cut in half"},
+      {"POST", "/api/ocr", Body("qwe.480.zx", EncodeBase64("just some text, no picture")), 422, "PNG, JPEG",
+       "not a picture"},
+      {"POST", "/api/ocr", Body("qwe.480.zx", EncodeBase64(png.substr(0, png.size() / 2))), 422, "decoded",
+       "a picture cut in half"},
       {"POST", "/api/ocr", Body("qwe.480.zx", tooBig), 422, "pixels", "48 megapixels"},
       {"GET", "/api/ocr", "", 405, "POST", "recognition by GET"},
       {"POST", "/healthz", "{}", 405, "GET", "health by POST"},
@@ -201,7 +202,7 @@ TEST_F(ServerTest, RefusesABodyOverTheLimitFromItsLengthAndWhileStreaming) {
   ServiceConfig config = DefaultConfig();
   config.maxBody = 1000;
   Start(config);
-  const std::string picture = testing::EncodeBase64(PlainPicture(10, 10));
+  const std::string picture = EncodeBase64(PlainPicture(10, 10));
   std::string atLimit = Body("qwe.480.zx", picture);
   ASSERT_LT(atLimit.size(), 1000u);
   atLimit.insert(1, 1000 - atLimit.size(), ' '); // JSON allows the padding
@@ -307,7 +308,7 @@ TEST_F(ServerTest, AnswersEveryMalformedBodyWith4xxAndKeepsRunning) {
 TEST_F(ServerTest, LogsOneLinePerRequestWithoutThePicture) {
   Start();
   const std::string picture = PlainPicture(33, 22);
-  const std::string base64 = testing::EncodeBase64(picture);
+  const std::string base64 = EncodeBase64(picture);
   ASSERT_EQ(PostPicture(port_, picture).status, 200);
   ASSERT_EQ(Post(port_, Body("nope", base64)).status, 401);
   ASSERT_EQ(Get(port_, "/healthz").status, 200);

@@ -1,0 +1,105 @@
+#include "util/base64.h"
+
+#include <array>
+#include <cstdint>
+
+namespace quillore {
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Two output characters for every 12-bit value: two look-ups per three input bytes.
+constexpr std::array<std::array<char, 2>, 4096> MakePairs() {
+  std::array<std::array<char, 2>, 4096> pairs{};
+  for (int i = 0; i < 4096; ++i) {
+    pairs[i] = {kAlphabet[i >> 6], kAlphabet[i & 63]};
+  }
+  return pairs;
+}
+constexpr auto kPairs = MakePairs();
+
+constexpr std::uint8_t kInvalid = 0xFF;
+
+constexpr std::array<std::uint8_t, 256> MakeValues() {
+  std::array<std::uint8_t, 256> values{};
+  values.fill(kInvalid);
+  for (std::size_t i = 0; i + 1 < sizeof kAlphabet; ++i) {
+    values[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
+  }
+  return values;
+}
+constexpr auto kValues = MakeValues();
+
+// Writes 4 * ceil(n / 3) characters at `o`: the caller allocates the output once, at its final size.
+void Encode(const std::uint8_t* in, std::size_t n, char* o) {
+  std::size_t i = 0;
+  for (; i + 3 <= n; i += 3, o += 4) {
+    const std::uint32_t group = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
+    const auto& high = kPairs[group >> 12];
+    const auto& low = kPairs[group & 0xFFF];
+    o[0] = high[0];
+    o[1] = high[1];
+    o[2] = low[0];
+    o[3] = low[1];
+  }
+  if (const std::size_t rest = n - i; rest > 0) {
+    const std::uint32_t group = (in[i] << 16) | (rest == 2 ? in[i + 1] << 8 : 0);
+    o[0] = kAlphabet[group >> 18];
+    o[1] = kAlphabet[(group >> 12) & 63];
+    o[2] = rest == 2 ? kAlphabet[(group >> 6) & 63] : '=';
+    o[3] = '=';
+  }
+}
+
+constexpr std::size_t EncodedSize(std::size_t n) {
+  return (n + 2) / 3 * 4;
+}
+
+} // namespace
+
+Text EncodeBase64(const Bytes& bytes) {
+  Text out(EncodedSize(bytes.size()), '\0');
+  Encode(bytes.data(), bytes.size(), out.data());
+  return out;
+}
+
+std::string EncodeBase64(std::string_view bytes) {
+  std::string out(EncodedSize(bytes.size()), '\0');
+  Encode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out.data());
+  return out;
+}
+
+std::optional<std::string> DecodeBase64Strict(std::string_view text) {
+  if (text.size() % 4 != 0) {
+    return std::nullopt;
+  }
+  std::size_t padding = 0;
+  if (!text.empty() && text.back() == '=') {
+    padding = text.size() >= 2 && text[text.size() - 2] == '=' ? 2 : 1;
+  }
+  const std::size_t dataChars = text.size() - padding;
+  std::string out;
+  out.reserve(text.size() / 4 * 3);
+  std::uint32_t bits = 0;
+  int bitCount = 0;
+  for (std::size_t i = 0; i < dataChars; ++i) {
+    const std::uint8_t value = kValues[static_cast<unsigned char>(text[i])];
+    if (value == kInvalid) {
+      return std::nullopt; // also catches "=" before the end
+    }
+    bits = (bits << 6) | value;
+    bitCount += 6;
+    if (bitCount >= 8) {
+      bitCount -= 8;
+      out.push_back(static_cast<char>((bits >> bitCount) & 0xFF));
+    }
+  }
+  // What is left over must be zero bits, or two texts would decode to the same bytes.
+  if (bitCount > 0 && (bits & ((1u << bitCount) - 1)) != 0) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+} // namespace quillore
