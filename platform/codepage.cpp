@@ -2,9 +2,11 @@
 
 #include "platform/gbk_table.h"
 #include "platform/iconv_handle.h"
+#include "platform/utf8.h"
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -59,19 +61,11 @@ std::size_t SkipUtf16Unit(const unsigned char* at, std::size_t left) {
   return 2;
 }
 
-// A well-formed UTF-8 sequence is skipped whole (the target cannot represent it); a malformed
-// one byte at a time.
+// A sequence of UTF-8's shape is skipped whole (the target cannot represent it, or it spells no
+// character); anything else one byte at a time.
 std::size_t SkipUtf8Char(const unsigned char* at, std::size_t left) {
-  std::size_t length = at[0] < 0xC2 ? 1 : at[0] < 0xE0 ? 2 : at[0] < 0xF0 ? 3 : at[0] < 0xF5 ? 4 : 1;
-  if (length > left) {
-    return 1;
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((at[i] & 0xC0) != 0x80) {
-      return 1;
-    }
-  }
-  return length;
+  const std::string_view text(reinterpret_cast<const char*>(at), left);
+  return std::max<std::size_t>(FirstUtf8Character(text, Utf8Reading::ShapeOnly).length, 1);
 }
 
 // Converts with iconv; every character that cannot be read or written becomes `replacement`.

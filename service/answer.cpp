@@ -1,7 +1,7 @@
 #include "service/answer.h"
 
+#include "platform/utf8.h"
 #include "protocol/ocr_protocol.h"
-#include "util/utf8.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -9,23 +9,10 @@
 namespace quillore::service {
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
-
 void AppendEscape(std::string& out, unsigned unit) {
   char buffer[8];
   std::snprintf(buffer, sizeof buffer, "\\u%04x", unit & 0xFFFF);
   out += buffer;
-}
-
-// Decodes one UTF-8 sequence at `i`, advancing `i`; malformed input gives U+FFFD for one byte.
-char32_t NextCodePoint(std::string_view s, std::size_t& i) {
-  const Utf8Character c = FirstUtf8Character(s.substr(i));
-  if (c.length == 0) {
-    ++i;
-    return kReplacement;
-  }
-  i += c.length;
-  return c.codePoint;
 }
 
 void AppendBox(std::string& out, const std::array<int, 8>& box) {

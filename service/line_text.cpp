@@ -1,45 +1,21 @@
 #include "service/line_text.h"
 
+#include "platform/utf8.h"
+
 #include <vector>
 
 namespace quillore::service {
 namespace {
 
+// Engines give valid UTF-8; should a byte start no character, it reads as U+FFFD rather than as a
+// guess at what was meant.
 std::vector<char32_t> CodePoints(std::string_view s) {
   std::vector<char32_t> out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {
-    const unsigned char lead = static_cast<unsigned char>(s[i]);
-    int length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    if (i + length > s.size()) {
-      length = 1;
-    }
-    char32_t cp = length == 1 ? lead : lead & (0x3F >> (length - 1));
-    for (int k = 1; k < length; ++k) {
-      cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    }
-    out.push_back(length == 1 && lead >= 0x80 ? char32_t{0xFFFD} : cp);
-    i += length;
+    out.push_back(NextCodePoint(s, i));
   }
   return out;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 bool IsSpace(char32_t cp) noexcept {

@@ -12,7 +12,7 @@ bool IsCjk(char32_t cp) noexcept;
 
 // The engine's text of one line, tidied: control characters and runs of white space become one
 // space, the ends are trimmed, and a space that stands between two CJK characters, or next to CJK
-// punctuation, is dropped. Input and output are UTF-8.
+// punctuation, is dropped. Input and output are UTF-8; a byte that starts no character becomes U+FFFD.
 std::string TidyLine(std::string_view utf8);
 
 } // namespace quillore::service

@@ -1,7 +1,7 @@
 #include "service/ppocr/ctc_decoding.h"
 
+#include "platform/utf8.h"
 #include "service/ppocr/line_images.h"
-#include "util/utf8.h"
 
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
@@ -106,13 +106,11 @@ bool IsDigit(const std::string& text) {
 
 // A CJK ideograph (the unified block and its extension A), written in three UTF-8 bytes.
 bool IsIdeograph(const std::string& text) {
-  if (text.size() != 3 || Utf8Length(text) != 3) {
+  const Utf8Character c = FirstUtf8Character(text);
+  if (text.size() != 3 || c.length != 3) {
     return false;
   }
-  const char32_t cp = ((static_cast<unsigned char>(text[0]) & 0x0F) << 12) |
-                      ((static_cast<unsigned char>(text[1]) & 0x3F) << 6) |
-                      (static_cast<unsigned char>(text[2]) & 0x3F);
-  return (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0x3400 && cp <= 0x4DBF);
+  return (c.codePoint >= 0x4E00 && c.codePoint <= 0x9FFF) || (c.codePoint >= 0x3400 && c.codePoint <= 0x4DBF);
 }
 
 // Pairs between which a space can stand: English words and numbers, and their edges against Chinese

@@ -42,6 +42,24 @@ TEST(Codepage, Utf8Edges) {
   EXPECT_EQ(GbkFromUtf8("\xC3x"), "?x");       // malformed: the bad byte alone
 }
 
+// A sequence of UTF-8's shape that spells no character is stepped over whole, like one unmappable
+// character; only a sequence broken in its shape goes byte by byte.
+TEST(Codepage, Utf8SequencesOfTheRightShapeBecomeOneQuestionMark) {
+  struct Row {
+    const char* utf8;
+    const char* gbk;
+    const char* what;
+  };
+  const Row rows[] = {
+      {"\xED\xA0\x80x", "?x", "a surrogate"},       {"\xE0\x80\x80x", "?x", "an overlong form"},
+      {"\xF4\x90\x80\x80x", "?x", "past U+10FFFF"}, {"\xC0\xAFx", "??x", "C0 never leads"},
+      {"\xF5\x80x", "??x", "a lead byte past F4"},  {"\xE4\xB8x", "??x", "cut short"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(GbkFromUtf8(row.utf8), row.gbk) << row.what;
+  }
+}
+
 TEST(Codepage, IconvConversionReportsUnknownEncodings) {
   std::string out = "stale";
   EXPECT_FALSE(ConvertWithIconv("abc", "CP936", "NO-SUCH-CHARSET", out));

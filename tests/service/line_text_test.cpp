@@ -29,6 +29,12 @@ TEST(TidyLine, DropsSpacesBetweenChineseCharactersOnly) {
   }
 }
 
+// Engines give valid UTF-8; a byte that starts no character still comes out as valid text.
+TEST(TidyLine, ABrokenByteBecomesTheReplacementCharacter) {
+  EXPECT_EQ(TidyLine("a\xC3(b"), "a\xEF\xBF\xBD(b"); // a lead byte without its follower
+  EXPECT_EQ(TidyLine("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // a surrogate, byte by byte
+}
+
 TEST(IsCjk, CoversIdeographsAndFullWidthFormsButNotLatin) {
   EXPECT_TRUE(IsCjk(U'中'));
   EXPECT_TRUE(IsCjk(U'，'));
