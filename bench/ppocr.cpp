@@ -8,10 +8,10 @@
 #include "tests/ppocr/rendering.h"
 
 #ifdef QUILLORE_BENCH_WITH_SERVICE
-#include "service/engine.h"
 #include "service/line_text.h"
 #include "service/ppocr/service_engine.h"
 #include "service/recognition.h"
+#include "service/tesseract_engine.h"
 #endif
 
 #include "bench/tesseract_command.h"

@@ -7,6 +7,7 @@
 #include "service/line_text.h"
 #include "service/options.h"
 #include "service/server.h"
+#include "service/tesseract_engine.h"
 
 #include <benchmark/benchmark.h>
 

@@ -8,8 +8,6 @@
 #include "service/certificate.h"
 #include "service/server.h"
 
-#include <leptonica/allheaders.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,9 +33,9 @@ void Require(bool condition, const char* what) {
 // Reads no text: one line boxed around the prepared picture, with a character beyond ASCII.
 class SizeEngine : public Engine {
 public:
-  std::vector<RecognizedLine> Recognize(Pix* picture) override {
-    const int w = pixGetWidth(picture);
-    const int h = pixGetHeight(picture);
+  std::vector<RecognizedLine> Recognize(const PictureView& picture) override {
+    const int w = picture.width;
+    const int h = picture.height;
     return {{{0, 0, w, 0, w, h, 0, h}, "\xE4\xB8\xAD " + std::to_string(w) + "x" + std::to_string(h)}};
   }
 };

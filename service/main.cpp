@@ -4,8 +4,8 @@
 #include "service/ppocr/model_files.h"
 #include "service/ppocr/service_engine.h"
 #include "service/server.h"
+#include "service/tesseract_engine.h"
 
-#include <leptonica/allheaders.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -90,12 +90,15 @@ int main(int argc, char** argv) {
     options.engine = EngineKind::Tesseract;
   }
   if (options.engine == EngineKind::Ppocr) {
-    // One engine shared by the workers; its networks spread over the cores through OpenCV's own
-    // threads, which the OpenMP limit above does not touch.
-    const std::string models = options.modelsDirectory;
-    factory = [models](std::string& engineError) { return MakePpocrEngine(models, engineError); };
+    // The models are loaded once and shared by the workers; their networks spread over the cores
+    // through OpenCV's own threads, which the OpenMP limit above does not touch.
+    std::shared_ptr<quillore::ppocr::Engine> models = LoadPpocrModels(options.modelsDirectory, error);
+    if (!models) {
+      return Fail("cannot start: " + error, 1);
+    }
+    factory = [models](std::string&) { return MakePpocrEngine(models); };
     options.config.preparation = kPpocrPreparation;
-    engineDescription = "PP-OCR, models in " + quillore::ppocr::ModelsFolder(models);
+    engineDescription = "PP-OCR, models in " + quillore::ppocr::ModelsFolder(options.modelsDirectory);
   } else {
     const std::string languages = options.languages;
     factory = [languages](std::string& engineError) { return MakeTesseractEngine(languages, engineError); };

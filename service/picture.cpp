@@ -214,4 +214,30 @@ PreparedPicture PreparePicture(Pix* decoded, const Preparation& preparation) {
   return prepared;
 }
 
+PicturePixels::PicturePixels(PixPtr picture) {
+  if (!picture) {
+    return;
+  }
+  const int depth = pixGetDepth(picture.get());
+  if ((depth != 8 && depth != 32) || pixGetColormap(picture.get()) != nullptr) {
+    picture.reset(pixConvertTo32(picture.get()));
+  } else if (pixGetRefcount(picture.get()) > 1) {
+    picture.reset(pixCopy(nullptr, picture.get())); // a clone shares its buffer with its other owners
+  }
+  if (!picture || pixEndianByteSwap(picture.get()) != 0) {
+    return;
+  }
+  channels_ = pixGetDepth(picture.get()) == 8 ? 1 : 4;
+  pix_ = std::move(picture);
+}
+
+PictureView PicturePixels::View() const {
+  if (!pix_) {
+    return {};
+  }
+  return {pixGetWidth(pix_.get()), pixGetHeight(pix_.get()),
+          static_cast<std::ptrdiff_t>(pixGetWpl(pix_.get())) * 4, channels_,
+          reinterpret_cast<const std::uint8_t*>(pixGetData(pix_.get()))};
+}
+
 } // namespace quillore::service

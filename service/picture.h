@@ -1,6 +1,8 @@
 // Pictures of a request: checking the size before decoding, decoding, and preparing them for recognition.
 #pragma once
 
+#include "service/picture_view.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -60,5 +62,25 @@ inline constexpr std::int64_t kMaxPreparedPixels = 60'000'000;
 int EstimateTextHeight(Pix* grey);
 
 PreparedPicture PreparePicture(Pix* decoded, const Preparation& preparation);
+
+// A Leptonica picture's pixels as the engines read them, made once per recognition. Leptonica keeps
+// each row as 32-bit words with the first pixel in the most significant byte; on a little-endian
+// machine the bytes of every word are swapped in place, after which the picture's own buffer is the
+// rows of bytes a PictureView describes, with nothing copied. 8-bit grey gives one channel and 32-bit
+// colour four (red, green, blue, then alpha or an unused byte); other depths and colour maps are
+// converted to 32 bits first.
+class PicturePixels {
+public:
+  PicturePixels() = default;
+  // Takes the picture over; one that another owner still holds is copied rather than changed. Empty
+  // when the picture is null or Leptonica cannot convert it.
+  explicit PicturePixels(PixPtr picture);
+
+  PictureView View() const;
+
+private:
+  PixPtr pix_;
+  int channels_ = 0;
+};
 
 } // namespace quillore::service

@@ -19,7 +19,8 @@ RecognitionResult RecognizePictureBytes(Engine& engine, std::string_view bytes, 
   const int height = pixGetHeight(decoded.get());
   PreparedPicture prepared = PreparePicture(decoded.get(), preparation);
   decoded.reset(); // the prepared copy is all the engine needs
-  result.lines = engine.Recognize(prepared.pix.get());
+  const PicturePixels pixels(std::move(prepared.pix));
+  result.lines = engine.Recognize(pixels.View());
   if (prepared.scale != 1.0) {
     for (RecognizedLine& line : result.lines) {
       for (std::size_t k = 0; k < line.box.size(); ++k) {

@@ -1,7 +1,7 @@
-#include "service/engine.h"
+#include "service/tesseract_engine.h"
+
 #include "service/line_text.h"
 
-#include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
@@ -32,9 +32,14 @@ public:
 
   ~TesseractEngine() override { api_.End(); }
 
-  std::vector<RecognizedLine> Recognize(Pix* picture) override {
+  std::vector<RecognizedLine> Recognize(const PictureView& picture) override {
     std::vector<RecognizedLine> lines;
-    api_.SetImage(picture);
+    if (picture.Empty()) {
+      return lines;
+    }
+    // Tesseract copies the rows into a picture of its own, as it would copy a Leptonica one.
+    api_.SetImage(picture.pixels, picture.width, picture.height, picture.channels,
+                  static_cast<int>(picture.stride));
     api_.SetSourceResolution(kSourceResolution);
     if (api_.Recognize(nullptr) != 0) {
       api_.Clear();

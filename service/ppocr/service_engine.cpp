@@ -1,13 +1,9 @@
 #include "service/ppocr/service_engine.h"
 
 #include "service/line_text.h"
-#include "service/ppocr/model_files.h"
 #include "service/ppocr/ppocr_engine.h"
 
-#include <leptonica/allheaders.h>
-
-#include <cstdint>
-#include <mutex>
+#include <opencv2/imgproc.hpp>
 
 namespace quillore::service {
 namespace {
@@ -16,9 +12,9 @@ class PpocrServiceEngine : public Engine {
 public:
   explicit PpocrServiceEngine(std::shared_ptr<ppocr::Engine> engine) : engine_(std::move(engine)) {}
 
-  std::vector<RecognizedLine> Recognize(Pix* picture) override {
+  std::vector<RecognizedLine> Recognize(const PictureView& picture) override {
     std::vector<RecognizedLine> lines;
-    const cv::Mat mat = MatFromPix(picture);
+    const cv::Mat mat = MatFromView(picture);
     if (mat.empty()) {
       return lines;
     }
@@ -43,60 +39,51 @@ constexpr const char* kInstallHint =
 
 } // namespace
 
-cv::Mat MatFromPix(Pix* picture) {
-  if (picture == nullptr) {
+cv::Mat MatFromView(const PictureView& picture) {
+  if (picture.Empty()) {
     return {};
   }
-  PixPtr converted;
-  Pix* source = picture;
-  const bool grey = pixGetDepth(picture) == 8 && pixGetColormap(picture) == nullptr;
-  if (!grey && pixGetDepth(picture) != 32) {
-    converted.reset(pixConvertTo32(picture));
-    if (!converted) {
-      return {};
-    }
-    source = converted.get();
+  // OpenCV's header takes a writable pointer; the engine reads its picture through a const Mat only.
+  void* data = const_cast<std::uint8_t*>(picture.pixels);
+  const auto stride = static_cast<std::size_t>(picture.stride);
+  cv::Mat bgr;
+  switch (picture.channels) {
+  case 1:
+    return cv::Mat(picture.height, picture.width, CV_8UC1, data, stride);
+  case 3:
+    cv::cvtColor(cv::Mat(picture.height, picture.width, CV_8UC3, data, stride), bgr, cv::COLOR_RGB2BGR);
+    return bgr;
+  case 4:
+    cv::cvtColor(cv::Mat(picture.height, picture.width, CV_8UC4, data, stride), bgr, cv::COLOR_RGBA2BGR);
+    return bgr;
+  default:
+    return {};
   }
-  const int width = pixGetWidth(source), height = pixGetHeight(source), wordsPerLine = pixGetWpl(source);
-  const l_uint32* data = pixGetData(source);
-  cv::Mat mat(height, width, grey ? CV_8UC1 : CV_8UC3);
-  for (int y = 0; y < height; ++y) {
-    const l_uint32* line = data + static_cast<std::ptrdiff_t>(y) * wordsPerLine;
-    std::uint8_t* row = mat.ptr<std::uint8_t>(y);
-    for (int x = 0; x < width; ++x) {
-      if (grey) {
-        // Leptonica packs bytes into 32-bit words most significant first, whatever the machine.
-        row[x] = static_cast<std::uint8_t>(GET_DATA_BYTE(line, x));
-      } else {
-        l_int32 red = 0, green = 0, blue = 0;
-        extractRGBValues(line[x], &red, &green, &blue);
-        row[3 * x] = static_cast<std::uint8_t>(blue);
-        row[3 * x + 1] = static_cast<std::uint8_t>(green);
-        row[3 * x + 2] = static_cast<std::uint8_t>(red);
-      }
-    }
+}
+
+std::shared_ptr<ppocr::Engine> LoadPpocrModels(const std::string& modelsDirectory, std::string& error) {
+  ppocr::EngineOptions options;
+  options.modelsDirectory = modelsDirectory;
+  std::shared_ptr<ppocr::Engine> loaded = ppocr::Engine::Load(options, error);
+  if (!loaded) {
+    error += kInstallHint;
   }
-  return mat;
+  return loaded;
+}
+
+std::unique_ptr<Engine> MakePpocrEngine(std::shared_ptr<ppocr::Engine> models) {
+  if (!models) {
+    return nullptr;
+  }
+  return std::make_unique<PpocrServiceEngine>(std::move(models));
 }
 
 std::unique_ptr<Engine> MakePpocrEngine(const std::string& modelsDirectory, std::string& error) {
-  // Loaded once for all workers; the pool asks once per worker thread.
-  static std::mutex mutex;
-  static std::shared_ptr<ppocr::Engine> shared;
-  static std::string sharedDirectory;
-  std::lock_guard lock(mutex);
-  if (!shared || sharedDirectory != modelsDirectory) {
-    ppocr::EngineOptions options;
-    options.modelsDirectory = modelsDirectory;
-    std::unique_ptr<ppocr::Engine> loaded = ppocr::Engine::Load(options, error);
-    if (!loaded) {
-      error += kInstallHint;
-      return nullptr;
-    }
-    shared = std::move(loaded);
-    sharedDirectory = modelsDirectory;
+  std::shared_ptr<ppocr::Engine> models = LoadPpocrModels(modelsDirectory, error);
+  if (!models) {
+    return nullptr;
   }
-  return std::make_unique<PpocrServiceEngine>(shared);
+  return MakePpocrEngine(std::move(models));
 }
 
 } // namespace quillore::service

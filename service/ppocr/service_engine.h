@@ -1,6 +1,6 @@
 // The PP-OCR engine behind the service's engine interface (quillore-ocrd --engine ppocr). Compiled
-// into the service's library, not into quillore_ppocr, so that the engine library stays free of
-// Leptonica and of the service.
+// into the service's library, not into quillore_ppocr, so that the engine library stays free of the
+// service.
 #pragma once
 
 #include "service/engine.h"
@@ -10,21 +10,32 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+namespace quillore::ppocr {
+class Engine;
+}
+
 namespace quillore::service {
 
-// The PP-OCR engine for one worker. The workers share one loaded engine: its networks are lent out
-// per call and OpenCV's threads serve them all. The first call loads the models from `modelsDirectory`
-// (empty: $QUILLORE_MODELS_DIR, else the user's data folder); a call with another folder loads again.
-// Returns nothing and fills `error` when the models are missing or damaged, with a hint to run
+// PP-OCR's networks and dictionary, loaded once when the service starts and shared by the engines of
+// every worker: each recognition borrows networks from the pools of the one loaded engine, and
+// OpenCV's threads serve them all. `modelsDirectory` empty: $QUILLORE_MODELS_DIR, else the user's data
+// folder. Returns nothing and fills `error` when the models are missing or damaged, with a hint to run
 // scripts/install-models.sh.
+std::shared_ptr<ppocr::Engine> LoadPpocrModels(const std::string& modelsDirectory, std::string& error);
+
+// The PP-OCR engine for one worker, on models loaded once for all of them; nothing without models.
+std::unique_ptr<Engine> MakePpocrEngine(std::shared_ptr<ppocr::Engine> models);
+
+// One engine on models of its own (a program with a single engine, such as a benchmark): loads them
+// as LoadPpocrModels does. Returns nothing and fills `error` as that does.
 std::unique_ptr<Engine> MakePpocrEngine(const std::string& modelsDirectory, std::string& error);
 
 // The preparation PP-OCR wants: none. It reads light text on dark as well as dark on light, and its
 // recogniser scales every line to its own height, so inverting and upscaling only cost time.
 inline constexpr Preparation kPpocrPreparation{false, false};
 
-// A Leptonica picture of any depth as an OpenCV picture: 8-bit grey stays grey, everything else
-// becomes BGR. Empty when Leptonica cannot convert it.
-cv::Mat MatFromPix(Pix* picture);
+// The picture as OpenCV's: grey is shown in place, without a copy (the engine only reads it); colour
+// is copied as BGR. Empty for an empty view or an unknown channel count.
+cv::Mat MatFromView(const PictureView& picture);
 
 } // namespace quillore::service

@@ -1,13 +1,11 @@
 #include "fake_engine.h"
 
-#include <leptonica/allheaders.h>
-
 namespace quillore::service::testing {
 
-std::vector<RecognizedLine> FakeEngine::Recognize(Pix* picture) {
+std::vector<RecognizedLine> FakeEngine::Recognize(const PictureView& picture) {
   gate_->Pass();
-  const int w = pixGetWidth(picture);
-  const int h = pixGetHeight(picture);
+  const int w = picture.width;
+  const int h = picture.height;
   return {{{0, 0, w, 0, w, h, 0, h}, "picture " + std::to_string(w) + "x" + std::to_string(h)}};
 }
 

@@ -56,7 +56,7 @@ private:
 class FakeEngine : public Engine {
 public:
   explicit FakeEngine(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
-  std::vector<RecognizedLine> Recognize(Pix* picture) override;
+  std::vector<RecognizedLine> Recognize(const PictureView& picture) override;
 
 private:
   std::shared_ptr<Gate> gate_;

@@ -161,6 +161,60 @@ TEST(PreparePicture, ScalesSmallTextUpAndLeavesLargeTextAlone) {
   EXPECT_EQ(PreparePicture(pix.get(), {}).scale, 1.0);
 }
 
+TEST(PicturePixels, ShowsGreyRowsAsBytesInThePicturesOwnBuffer) {
+  // 7 pixels wide: each row ends inside a 4-byte word.
+  PixPtr pix(pixCreate(7, 3, 8));
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 7; ++x) {
+      pixSetPixel(pix.get(), x, y, static_cast<l_uint32>(30 * x + y));
+    }
+  }
+  const auto* buffer = reinterpret_cast<const std::uint8_t*>(pixGetData(pix.get()));
+  const PicturePixels pixels(std::move(pix));
+  const PictureView view = pixels.View();
+  ASSERT_EQ(view.width, 7);
+  ASSERT_EQ(view.height, 3);
+  ASSERT_EQ(view.channels, 1);
+  EXPECT_EQ(view.pixels, buffer); // nothing copied
+  EXPECT_GE(view.stride, 7);
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 7; ++x) {
+      EXPECT_EQ(view.pixels[y * view.stride + x], 30 * x + y) << x << "," << y;
+    }
+  }
+}
+
+TEST(PicturePixels, LeavesAPictureItSharesAlone) {
+  PixPtr pix(pixCreate(5, 2, 8));
+  pixSetPixel(pix.get(), 1, 0, 200);
+  const PicturePixels pixels(PixPtr(pixClone(pix.get())));
+  EXPECT_NE(pixels.View().pixels, reinterpret_cast<const std::uint8_t*>(pixGetData(pix.get())));
+  EXPECT_EQ(pixels.View().pixels[1], 200);
+  // The other owner still reads its picture through Leptonica, in Leptonica's order.
+  l_uint32 value = 0;
+  pixGetPixel(pix.get(), 1, 0, &value);
+  EXPECT_EQ(value, 200u);
+}
+
+TEST(PicturePixels, GivesColourAsRedGreenBlueAndNothingForNoPicture) {
+  PixPtr pix(pixCreate(3, 2, 32));
+  pixSetAllArbitrary(pix.get(), 0);
+  l_uint32 orange = 0;
+  composeRGBPixel(250, 120, 10, &orange);
+  pixSetPixel(pix.get(), 2, 1, orange);
+  const PicturePixels pixels(std::move(pix));
+  const PictureView view = pixels.View();
+  ASSERT_EQ(view.channels, 4);
+  const std::uint8_t* pixel = view.pixels + view.stride + 2 * 4;
+  EXPECT_EQ(pixel[0], 250);
+  EXPECT_EQ(pixel[1], 120);
+  EXPECT_EQ(pixel[2], 10);
+  EXPECT_EQ(view.pixels[0], 0);
+
+  EXPECT_TRUE(PicturePixels().View().Empty());
+  EXPECT_TRUE(PicturePixels(nullptr).View().Empty());
+}
+
 TEST(EstimateTextHeight, GrowsWithTheFontSize) {
   int previous = 0;
   for (int size : {11, 16, 24, 40}) {
@@ -196,6 +250,46 @@ TEST(RecognizePictureBytes, GivesBoxesInTheSentPicturesPixelsAfterScaling) {
   // The engine saw the larger copy.
   EXPECT_NE(result.lines[0].text,
             "picture " + std::to_string(small.width) + "x" + std::to_string(small.height));
+}
+
+// Keeps a copy of the picture it is given.
+class CopyingEngine : public Engine {
+public:
+  std::vector<RecognizedLine> Recognize(const PictureView& picture) override {
+    seen = picture;
+    rows.clear();
+    for (int y = 0; y < picture.height; ++y) {
+      const std::uint8_t* row = picture.pixels + y * picture.stride;
+      rows.emplace_back(row, row + picture.width * picture.channels);
+    }
+    return {};
+  }
+  PictureView seen;
+  std::vector<std::vector<std::uint8_t>> rows;
+};
+
+TEST(RecognizePictureBytes, HandsTheEngineThePreparedPixels) {
+  const auto dark = testing::RenderLines({"small light text", "on a dark ground"}, 11, false, true);
+  PixPtr decoded;
+  ASSERT_EQ(DecodePicture(dark.png, kLimit, decoded), PictureError::None);
+  const PreparedPicture prepared = PreparePicture(decoded.get(), {});
+  ASSERT_TRUE(prepared.inverted);
+  ASSERT_GT(prepared.scale, 1.0);
+
+  CopyingEngine engine;
+  ASSERT_EQ(RecognizePictureBytes(engine, dark.png, kLimit, {}).error, PictureError::None);
+  ASSERT_EQ(engine.seen.channels, 1);
+  ASSERT_EQ(engine.seen.width, pixGetWidth(prepared.pix.get()));
+  ASSERT_EQ(engine.seen.height, pixGetHeight(prepared.pix.get()));
+  int differing = 0;
+  for (int y = 0; y < engine.seen.height; ++y) {
+    for (int x = 0; x < engine.seen.width; ++x) {
+      l_uint32 value = 0;
+      pixGetPixel(prepared.pix.get(), x, y, &value);
+      differing += engine.rows[y][x] != value;
+    }
+  }
+  EXPECT_EQ(differing, 0);
 }
 
 TEST(RecognizePictureBytes, ReportsWhyAPictureCannotBeRead) {

@@ -2,8 +2,10 @@
 
 #include "service/ppocr/model_files.h"
 #include "service/ppocr/service_engine.h"
+#include "service/tesseract_engine.h"
 
 #include <filesystem>
+#include <mutex>
 
 namespace quillore::service::testing {
 
@@ -26,7 +28,17 @@ std::string MissingForEngine(EngineKind engine) {
 
 WorkerPool::EngineFactory EngineFactoryFor(EngineKind engine) {
   if (engine == EngineKind::Ppocr) {
-    return [](std::string& error) { return MakePpocrEngine(InstalledModels(), error); };
+    // Loaded on the first worker's call and kept for the rest of the test program, so that every
+    // server the tests start shares one copy, as the workers of one service do.
+    return [](std::string& error) -> std::unique_ptr<Engine> {
+      static std::mutex mutex;
+      static std::shared_ptr<ppocr::Engine> models;
+      std::lock_guard lock(mutex);
+      if (!models) {
+        models = LoadPpocrModels(InstalledModels(), error);
+      }
+      return MakePpocrEngine(models);
+    };
   }
   return [](std::string& error) { return MakeTesseractEngine(kDefaultLanguages, error); };
 }
