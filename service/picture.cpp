@@ -3,7 +3,9 @@
 #include <leptonica/allheaders.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace quillore::service {
@@ -238,6 +240,38 @@ PictureView PicturePixels::View() const {
   return {pixGetWidth(pix_.get()), pixGetHeight(pix_.get()),
           static_cast<std::ptrdiff_t>(pixGetWpl(pix_.get())) * 4, channels_,
           reinterpret_cast<const std::uint8_t*>(pixGetData(pix_.get()))};
+}
+
+PixPtr PixFromView(const PictureView& picture) {
+  if (picture.Empty() || (picture.channels != 1 && picture.channels != 3 && picture.channels != 4)) {
+    return nullptr;
+  }
+  PixPtr pix(pixCreateNoInit(picture.width, picture.height, picture.channels == 1 ? 8 : 32));
+  if (!pix) {
+    return nullptr;
+  }
+  const int wordsPerRow = pixGetWpl(pix.get());
+  const auto rowBytes = static_cast<std::size_t>(wordsPerRow) * 4;
+  const auto pictureBytes = static_cast<std::size_t>(picture.width) * picture.channels;
+  for (int y = 0; y < picture.height; ++y) {
+    const std::uint8_t* in = picture.pixels + y * picture.stride;
+    std::uint32_t* out = pixGetData(pix.get()) + static_cast<std::ptrdiff_t>(y) * wordsPerRow;
+    if (picture.channels == 3) {
+      for (int x = 0; x < picture.width; ++x, in += 3) {
+        out[x] = (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) | (std::uint32_t{in[2]} << 8);
+      }
+      continue;
+    }
+    auto* bytes = reinterpret_cast<std::uint8_t*>(out);
+    std::memcpy(bytes, in, pictureBytes);
+    std::memset(bytes + pictureBytes, 0, rowBytes - pictureBytes);
+    if constexpr (std::endian::native == std::endian::little) {
+      for (int i = 0; i < wordsPerRow; ++i) {
+        out[i] = __builtin_bswap32(out[i]);
+      }
+    }
+  }
+  return pix;
 }
 
 } // namespace quillore::service

@@ -83,4 +83,10 @@ private:
   int channels_ = 0;
 };
 
+// The way back, for an engine that reads Leptonica pictures: a new picture of 8 bits for one channel,
+// 32 bits (red, green, blue, the fourth byte not read) otherwise. Each row is copied and its words put
+// in Leptonica's order while the row is still in the cache, a millisecond or two for a page. Null for
+// an empty view or an unknown channel count.
+PixPtr PixFromView(const PictureView& picture);
+
 } // namespace quillore::service

@@ -1,6 +1,7 @@
 #include "service/tesseract_engine.h"
 
 #include "service/line_text.h"
+#include "service/picture.h"
 
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
@@ -34,12 +35,12 @@ public:
 
   std::vector<RecognizedLine> Recognize(const PictureView& picture) override {
     std::vector<RecognizedLine> lines;
-    if (picture.Empty()) {
+    // Tesseract keeps a picture of its own: a Leptonica one is taken without a further copy.
+    const PixPtr pix = PixFromView(picture);
+    if (!pix) {
       return lines;
     }
-    // Tesseract copies the rows into a picture of its own, as it would copy a Leptonica one.
-    api_.SetImage(picture.pixels, picture.width, picture.height, picture.channels,
-                  static_cast<int>(picture.stride));
+    api_.SetImage(pix.get());
     api_.SetSourceResolution(kSourceResolution);
     if (api_.Recognize(nullptr) != 0) {
       api_.Clear();

@@ -215,6 +215,51 @@ TEST(PicturePixels, GivesColourAsRedGreenBlueAndNothingForNoPicture) {
   EXPECT_TRUE(PicturePixels(nullptr).View().Empty());
 }
 
+TEST(PixFromView, GivesBackThePictureAViewWasMadeFrom) {
+  // Grey 7 pixels wide (rows end inside a word) and colour, each with distinct values everywhere.
+  PixPtr grey(pixCreate(7, 3, 8));
+  PixPtr colour(pixCreate(5, 2, 32));
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 7; ++x) {
+      pixSetPixel(grey.get(), x, y, static_cast<l_uint32>(30 * x + y));
+      if (y < 2 && x < 5) {
+        l_uint32 rgb = 0;
+        composeRGBPixel(40 * x, 100 + y, 250 - x * y, &rgb);
+        pixSetPixel(colour.get(), x, y, rgb);
+      }
+    }
+  }
+  for (Pix* original : {grey.get(), colour.get()}) {
+    const PicturePixels pixels(PixPtr(pixClone(original)));
+    const PixPtr back = PixFromView(pixels.View());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(pixGetDepth(back.get()), pixGetDepth(original));
+    l_int32 same = 0;
+    ASSERT_EQ(pixEqual(back.get(), original, &same), 0);
+    EXPECT_TRUE(same) << pixGetDepth(original) << " bits";
+  }
+}
+
+TEST(PixFromView, ReadsRedGreenBlueRowsByTheirStride) {
+  // Two rows of two pixels, each row padded to 8 bytes.
+  const std::uint8_t rgb[] = {1, 2, 3, 4, 5, 6, 0xEE, 0xEE, 7, 8, 9, 10, 11, 12, 0xEE, 0xEE};
+  const PixPtr pix = PixFromView({2, 2, 8, 3, rgb});
+  ASSERT_TRUE(pix);
+  ASSERT_EQ(pixGetDepth(pix.get()), 32);
+  const int expected[2][2][3] = {{{1, 2, 3}, {4, 5, 6}}, {{7, 8, 9}, {10, 11, 12}}};
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 2; ++x) {
+      l_int32 red = 0, green = 0, blue = 0;
+      pixGetRGBPixel(pix.get(), x, y, &red, &green, &blue);
+      EXPECT_EQ(red, expected[y][x][0]) << x << "," << y;
+      EXPECT_EQ(green, expected[y][x][1]) << x << "," << y;
+      EXPECT_EQ(blue, expected[y][x][2]) << x << "," << y;
+    }
+  }
+  EXPECT_FALSE(PixFromView({2, 2, 8, 2, rgb})); // no such layout
+  EXPECT_FALSE(PixFromView({}));
+}
+
 TEST(EstimateTextHeight, GrowsWithTheFontSize) {
   int previous = 0;
   for (int size : {11, 16, 24, 40}) {
