@@ -1,0 +1,709 @@
+#include "service/layout.h"
+
+#include "util/utf8.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <map>
+#include <numeric>
+#include <tuple>
+#include <utility>
+
+namespace quillore::service {
+namespace {
+
+// Skew: fragments at least this many heights wide tell the angle; steeper angles are not a lean.
+constexpr double kSkewWidthRatio = 2.0;
+constexpr double kMaxSkewDegrees = 30.0;
+constexpr double kMinSkewDegrees = 0.05;
+// Boxes turned back into the picture are rounded; each nesting level grows by this many pixels so
+// that rounding never puts a corner of what it holds outside it.
+constexpr double kTurnedMargin = 2.0;
+// Fragments sharing more than this part of the smaller height belong to one band of rows.
+constexpr double kBandOverlap = 0.25;
+// A gutter is at least this many typical heights wide.
+constexpr double kMinGutter = 0.5;
+// A gutter needs text on both sides in at least this many rows.
+constexpr int kGutterRows = 2;
+// Overlap (part of the smaller height) that counts as text on both sides of a gap.
+constexpr double kBothSidesOverlap = 0.3;
+// One visual row: overlap of most of the smaller height, similar heights.
+constexpr double kRowOverlap = 0.6;
+constexpr double kRowHeightRatio = 1.8;
+// A gap whose rows mostly line up across it and whose fragments are short (in typical heights) is
+// a gap inside rows (a label and its value, table cells), not a gutter between columns of prose.
+constexpr double kAlignedShare = 0.7;
+constexpr double kLongFragment = 10.0;
+// Columns nest at most this deep; deeper sets are read as one block.
+constexpr int kMaxDepth = 24;
+// Neighbours looked at across a gap for each fragment.
+constexpr std::size_t kNeighbourScan = 16;
+// Paragraphs: left edges within this part of the line height, line pitch within this factor of the
+// block's usual pitch and at most kMaxPitch heights, similar heights.
+constexpr double kIndentTolerance = 0.6;
+constexpr double kPitchTolerance = 1.3;
+constexpr double kMaxPitch = 2.0;
+constexpr double kParagraphHeightRatio = 1.3;
+// A table has at least this many rows.
+constexpr std::size_t kTableRows = 3;
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Rect {
+  double l = 0, t = 0, r = 0, b = 0;
+  double W() const { return r - l; }
+  double H() const { return b - t; }
+  double Cx() const { return (l + r) / 2; }
+  double Cy() const { return (t + b) / 2; }
+  void Add(const Rect& o) {
+    l = std::min(l, o.l);
+    t = std::min(t, o.t);
+    r = std::max(r, o.r);
+    b = std::max(b, o.b);
+  }
+  Rect Grown(double by) const { return {l - by, t - by, r + by, b + by}; }
+};
+
+struct Interval {
+  double l = 0, r = 0;
+};
+
+// The picture's frame turned by the dominant angle, so that lines run level.
+struct Frame {
+  double cosA = 1, sinA = 0, cx = 0, cy = 0;
+  bool turned = false;
+  std::pair<double, double> In(double x, double y) const {
+    const double dx = x - cx, dy = y - cy;
+    return {cx + dx * cosA + dy * sinA, cy - dx * sinA + dy * cosA};
+  }
+  std::pair<double, double> Out(double x, double y) const {
+    const double dx = x - cx, dy = y - cy;
+    return {cx + dx * cosA - dy * sinA, cy + dx * sinA + dy * cosA};
+  }
+};
+
+int ToInt(double v) {
+  return static_cast<int>(std::lround(std::clamp<double>(v, INT_MIN, INT_MAX)));
+}
+
+bool IsCjk(char32_t c) {
+  return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) || (c >= 0xF900 && c <= 0xFAFF) ||
+         (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFFEF) || (c >= 0x20000 && c <= 0x3FFFF);
+}
+
+std::vector<char32_t> CodePoints(std::string_view s) {
+  std::vector<char32_t> out;
+  for (std::size_t i = 0; i < s.size();) {
+    const Utf8Character c = FirstUtf8Character(s.substr(i));
+    out.push_back(c.length == 0 ? U'\uFFFD' : c.codePoint);
+    i += c.length == 0 ? 1 : c.length;
+  }
+  return out;
+}
+
+// Weighted median of the angles of wide fragments, in radians; 0 when none leans enough to matter.
+double DominantAngle(const std::vector<Fragment>& fragments) {
+  std::vector<std::pair<double, double>> angles; // angle, weight
+  for (const Fragment& f : fragments) {
+    const auto& p = f.box;
+    const double topX = p[2] - p[0], topY = p[3] - p[1];
+    const double bottomX = p[4] - p[6], bottomY = p[5] - p[7];
+    const double sideX = p[6] - p[0], sideY = p[7] - p[1];
+    const double width = std::hypot(topX, topY);
+    const double height = std::hypot(sideX, sideY);
+    if (f.text.empty() || width <= 0 || width < kSkewWidthRatio * height) {
+      continue;
+    }
+    const double a = (std::atan2(topY, topX) + std::atan2(bottomY, bottomX)) / 2;
+    if (std::abs(a) <= kMaxSkewDegrees * kPi / 180) {
+      angles.emplace_back(a, width);
+    }
+  }
+  if (angles.empty()) {
+    return 0;
+  }
+  std::sort(angles.begin(), angles.end());
+  double total = 0;
+  for (const auto& [a, w] : angles) {
+    total += w;
+  }
+  double seen = 0;
+  for (const auto& [a, w] : angles) {
+    seen += w;
+    if (seen >= total / 2) {
+      return std::abs(a) < kMinSkewDegrees * kPi / 180 ? 0 : a;
+    }
+  }
+  return 0;
+}
+
+template <typename T> T Median(std::vector<T> values) {
+  if (values.empty()) {
+    return T{};
+  }
+  // The lower median: of two pitches, the usual one is the smaller.
+  auto middle = values.begin() + static_cast<std::ptrdiff_t>((values.size() - 1) / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+// Intervals covered by both lists (each sorted and disjoint).
+std::vector<Interval> Intersect(const std::vector<Interval>& a, const std::vector<Interval>& b) {
+  std::vector<Interval> out;
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    const double l = std::max(a[i].l, b[j].l);
+    const double r = std::min(a[i].r, b[j].r);
+    if (r > l) {
+      out.push_back({l, r});
+    }
+    (a[i].r < b[j].r ? i : j)++;
+  }
+  return out;
+}
+
+class Arranger {
+public:
+  Arranger(const std::vector<Fragment>& fragments, int width, int height) : input_(fragments) {
+    const double angle = DominantAngle(fragments);
+    double minX = 0, minY = 0, maxX = 0, maxY = 0;
+    bool first = true;
+    for (const Fragment& f : fragments) {
+      for (std::size_t k = 0; k < 8; k += 2) {
+        minX = first ? f.box[k] : std::min<double>(minX, f.box[k]);
+        maxX = first ? f.box[k] : std::max<double>(maxX, f.box[k]);
+        minY = first ? f.box[k + 1] : std::min<double>(minY, f.box[k + 1]);
+        maxY = first ? f.box[k + 1] : std::max<double>(maxY, f.box[k + 1]);
+        first = false;
+      }
+    }
+    frame_.turned = angle != 0;
+    frame_.cosA = std::cos(angle);
+    frame_.sinA = std::sin(angle);
+    frame_.cx = width > 0 && height > 0 ? width / 2.0 : (minX + maxX) / 2;
+    frame_.cy = width > 0 && height > 0 ? height / 2.0 : (minY + maxY) / 2;
+    layout_.skewDegrees = angle * 180 / kPi;
+    margin_ = frame_.turned ? kTurnedMargin : 0;
+
+    bounds_.resize(fragments.size());
+    rects_.resize(fragments.size());
+    std::vector<double> heights;
+    for (std::size_t i = 0; i < fragments.size(); ++i) {
+      Rect bound;
+      for (std::size_t k = 0; k < 8; k += 2) {
+        const auto [x, y] = frame_.In(fragments[i].box[k], fragments[i].box[k + 1]);
+        bound = k == 0 ? Rect{x, y, x, y} : bound;
+        bound.Add({x, y, x, y});
+      }
+      bounds_[i] = bound;
+      // Ordering works on boxes at least a pixel each way, so that flat boxes still have a row.
+      Rect order = bound;
+      order.r = std::max(order.r, order.l + 1);
+      order.b = std::max(order.b, order.t + 1);
+      rects_[i] = order;
+      if (!fragments[i].text.empty()) {
+        items_.push_back(static_cast<int>(i));
+        heights.push_back(order.H());
+      }
+    }
+    unit_ = std::max(1.0, Median(heights));
+  }
+
+  Layout Run() {
+    if (!items_.empty()) {
+      Segment(items_, -1, 0);
+    }
+    Finish();
+    return std::move(layout_);
+  }
+
+private:
+  const Rect& R(int i) const { return rects_[static_cast<std::size_t>(i)]; }
+
+  // Splits a set into bands of rows, finds runs of bands that share a gutter, and reads each run's
+  // columns left to right, the stretches without a gutter in place between them.
+  void Segment(std::vector<int> items, int parent, int depth) {
+    if (depth >= kMaxDepth || items.size() < 2) {
+      Leaf(items, parent);
+      return;
+    }
+    std::sort(items.begin(), items.end(),
+              [&](int a, int b) { return std::tie(R(a).t, R(a).l, a) < std::tie(R(b).t, R(b).l, b); });
+    double left = R(items[0]).l, right = R(items[0]).r;
+    for (int i : items) {
+      left = std::min(left, R(i).l);
+      right = std::max(right, R(i).r);
+    }
+    // Bands: fragments that overlap vertically, transitively.
+    std::vector<std::pair<std::size_t, std::size_t>> bands;
+    double bandBottom = R(items[0]).b;
+    std::size_t start = 0;
+    for (std::size_t k = 1; k < items.size(); ++k) {
+      const Rect& f = R(items[k]);
+      if (f.t < bandBottom - kBandOverlap * std::min(f.H(), unit_)) {
+        bandBottom = std::max(bandBottom, f.b);
+      } else {
+        bands.emplace_back(start, k);
+        start = k;
+        bandBottom = f.b;
+      }
+    }
+    bands.emplace_back(start, items.size());
+
+    const auto holes = [&](std::pair<std::size_t, std::size_t> band) {
+      std::vector<Interval> spans;
+      for (std::size_t k = band.first; k < band.second; ++k) {
+        spans.push_back({R(items[k]).l, R(items[k]).r});
+      }
+      std::sort(spans.begin(), spans.end(), [](const Interval& a, const Interval& b) { return a.l < b.l; });
+      std::vector<Interval> out;
+      double cursor = left;
+      for (const Interval& s : spans) {
+        if (s.l > cursor) {
+          out.push_back({cursor, s.l});
+        }
+        cursor = std::max(cursor, s.r);
+      }
+      if (cursor < right) {
+        out.push_back({cursor, right});
+      }
+      return out;
+    };
+    const auto interior = [&](const std::vector<Interval>& gaps) {
+      std::vector<Interval> out;
+      for (const Interval& g : gaps) {
+        if (g.l > left && g.r < right && g.r - g.l >= kMinGutter * unit_) {
+          out.push_back(g);
+        }
+      }
+      return out;
+    };
+
+    std::vector<int> plain; // consecutive bands without a gutter, read as one block
+    const auto flushPlain = [&] {
+      if (!plain.empty()) {
+        Leaf(plain, parent);
+        plain.clear();
+      }
+    };
+    for (std::size_t i = 0; i < bands.size();) {
+      std::vector<Interval> common = holes(bands[i]);
+      std::size_t j = i + 1;
+      if (!interior(common).empty()) {
+        for (; j < bands.size(); ++j) {
+          std::vector<Interval> next = Intersect(common, holes(bands[j]));
+          if (interior(next).empty()) {
+            break;
+          }
+          common = std::move(next);
+        }
+      }
+      std::vector<int> run(items.begin() + static_cast<std::ptrdiff_t>(bands[i].first),
+                           items.begin() + static_cast<std::ptrdiff_t>(bands[j - 1].second));
+      std::vector<std::vector<int>> columns = Columns(run, interior(common));
+      if (columns.size() < 2) {
+        plain.insert(plain.end(), run.begin(), run.end());
+      } else {
+        flushPlain();
+        for (std::vector<int>& column : columns) {
+          const int id = NewBlock(parent, true);
+          Segment(std::move(column), id, depth + 1);
+        }
+      }
+      i = j;
+    }
+    flushPlain();
+  }
+
+  // The run's fragments split at its gutters, with neighbours merged where the gap between them is
+  // no gutter after all.
+  std::vector<std::vector<int>> Columns(const std::vector<int>& run, const std::vector<Interval>& gutters) {
+    std::vector<std::vector<int>> columns(gutters.size() + 1);
+    for (int i : run) {
+      std::size_t slot = 0;
+      while (slot < gutters.size() && R(i).Cx() >= (gutters[slot].l + gutters[slot].r) / 2) {
+        ++slot;
+      }
+      columns[slot].push_back(i);
+    }
+    std::erase_if(columns, [](const std::vector<int>& c) { return c.empty(); });
+    for (bool merged = true; merged && columns.size() > 1;) {
+      merged = false;
+      std::vector<std::vector<int>> next;
+      next.push_back(std::move(columns[0]));
+      for (std::size_t k = 1; k < columns.size(); ++k) {
+        if (IsGutter(next.back(), columns[k])) {
+          next.push_back(std::move(columns[k]));
+        } else {
+          next.back().insert(next.back().end(), columns[k].begin(), columns[k].end());
+          merged = true;
+        }
+      }
+      columns = std::move(next);
+    }
+    return columns;
+  }
+
+  struct SideCounts {
+    int overlapping = 0; // fragments with text across the gap in their row
+    int aligned = 0;     // of those, fragments on one visual row with one across
+  };
+
+  // How the fragments of `a` meet those of `b` (sorted by top) row by row.
+  SideCounts Across(const std::vector<int>& a, const std::vector<int>& b) const {
+    std::vector<double> tops(b.size());
+    double tallest = 0;
+    for (std::size_t k = 0; k < b.size(); ++k) {
+      tops[k] = R(b[k]).t;
+      tallest = std::max(tallest, R(b[k]).H());
+    }
+    SideCounts counts;
+    for (int i : a) {
+      const Rect& f = R(i);
+      bool both = false, aligned = false;
+      // The nearest fragments starting above f's bottom, looking upward.
+      auto end = static_cast<std::size_t>(std::lower_bound(tops.begin(), tops.end(), f.b) - tops.begin());
+      for (std::size_t seen = 0; end > 0 && seen < kNeighbourScan && !aligned; ++seen) {
+        const Rect& g = R(b[--end]);
+        if (g.t < f.t - tallest) {
+          break;
+        }
+        const double overlap = std::min(f.b, g.b) - std::max(f.t, g.t);
+        const double smaller = std::min(f.H(), g.H());
+        if (overlap > kBothSidesOverlap * smaller) {
+          both = true;
+          aligned = overlap >= kRowOverlap * smaller && std::max(f.H(), g.H()) <= kRowHeightRatio * smaller;
+        }
+      }
+      counts.overlapping += both ? 1 : 0;
+      counts.aligned += aligned ? 1 : 0;
+    }
+    return counts;
+  }
+
+  double MedianWidth(const std::vector<int>& items) const {
+    std::vector<double> widths;
+    for (int i : items) {
+      widths.push_back(R(i).W());
+    }
+    return Median(widths);
+  }
+
+  // A gap between two neighbouring columns is a gutter when it persists with text on both sides over
+  // several rows, and it does not merely separate the cells of rows that line up across it.
+  bool IsGutter(std::vector<int> a, std::vector<int> b) const {
+    const auto byTop = [&](int x, int y) { return std::tie(R(x).t, x) < std::tie(R(y).t, y); };
+    std::sort(a.begin(), a.end(), byTop);
+    std::sort(b.begin(), b.end(), byTop);
+    const SideCounts ab = Across(a, b);
+    const SideCounts ba = Across(b, a);
+    if (std::min(ab.overlapping, ba.overlapping) < kGutterRows) {
+      return false;
+    }
+    // Counted over all fragments: in a form nearly every label has its value across, while a side
+    // list meets the rows of its neighbour only here and there.
+    const double alignedShare =
+        static_cast<double>(ab.aligned + ba.aligned) / static_cast<double>(a.size() + b.size());
+    const bool shortFragments = std::min(MedianWidth(a), MedianWidth(b)) < kLongFragment * unit_;
+    return !(alignedShare >= kAlignedShare && shortFragments);
+  }
+
+  int NewBlock(int parent, bool column) {
+    layout_.blocks.push_back({parent, column, {}});
+    blockRects_.emplace_back();
+    blockHasRect_.push_back(false);
+    return static_cast<int>(layout_.blocks.size()) - 1;
+  }
+
+  struct Row {
+    std::vector<int> items;
+    double sumT = 0, sumB = 0;
+    double T() const { return sumT / static_cast<double>(items.size()); }
+    double B() const { return sumB / static_cast<double>(items.size()); }
+    void Add(int i, const Rect& r) {
+      items.push_back(i);
+      sumT += r.t;
+      sumB += r.b;
+    }
+  };
+
+  bool SameRow(const Rect& f, const Row& row) const {
+    const double t = row.T(), b = row.B();
+    const double overlap = std::min(f.b, b) - std::max(f.t, t);
+    const double smaller = std::min(f.H(), b - t);
+    const double larger = std::max(f.H(), b - t);
+    return smaller > 0 && overlap >= kRowOverlap * smaller && larger <= kRowHeightRatio * smaller;
+  }
+
+  // A stretch without a gutter: rows, then tables and paragraphs among them.
+  void Leaf(std::vector<int> items, int parent) {
+    const int block = NewBlock(parent, false);
+    std::sort(items.begin(), items.end(), [&](int a, int b) {
+      return std::make_tuple(R(a).Cy(), R(a).l, a) < std::make_tuple(R(b).Cy(), R(b).l, b);
+    });
+    std::vector<Row> rows;
+    for (int i : items) {
+      const Rect& f = R(i);
+      bool placed = false;
+      // The row before the last too, so a small fragment between two rows' centres does not cut one.
+      for (std::size_t back = 1; back <= 2 && back <= rows.size() && !placed; ++back) {
+        Row& row = rows[rows.size() - back];
+        if (SameRow(f, row)) {
+          row.Add(i, f);
+          placed = true;
+        }
+      }
+      if (!placed) {
+        rows.emplace_back().Add(i, f);
+      }
+    }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return a.T() + a.B() < b.T() + b.B(); });
+    const std::size_t firstLine = layout_.lines.size();
+    for (Row& row : rows) {
+      std::sort(row.items.begin(), row.items.end(),
+                [&](int a, int b) { return std::tie(R(a).l, R(a).t, a) < std::tie(R(b).l, R(b).t, b); });
+      LayoutLine line;
+      line.block = block;
+      Rect bound = bounds_[static_cast<std::size_t>(row.items[0])];
+      for (int i : row.items) {
+        const auto index = static_cast<std::size_t>(i);
+        bound.Add(bounds_[index]);
+        line.text += line.fragments.empty() ? "" : " ";
+        line.text += input_[index].text;
+        line.fragments.push_back(index);
+      }
+      layout_.lines.push_back(std::move(line));
+      lineRects_.push_back(bound);
+    }
+    FindTables(firstLine);
+    FindParagraphs(firstLine);
+  }
+
+  // Runs of at least kTableRows lines with two fragments or more whose x-ranges stay in separate
+  // columns: no fragment bridges two columns, and every row has text in two of them.
+  void FindTables(std::size_t firstLine) {
+    const std::size_t end = layout_.lines.size();
+    for (std::size_t i = firstLine; i < end;) {
+      std::map<double, std::pair<double, int>> columns; // left -> right, id
+      std::vector<double> leftOf;                       // each column's key in `columns`, by id
+      std::vector<std::vector<int>> ids;                // per row, per fragment
+      std::size_t j = i;
+      for (; j < end; ++j) {
+        const LayoutLine& line = layout_.lines[j];
+        if (line.fragments.size() < 2) {
+          break;
+        }
+        std::vector<int> rowIds;
+        bool fits = true;
+        double previousRight = -HUGE_VAL;
+        for (std::size_t f : line.fragments) {
+          const Rect& r = rects_[f];
+          if (r.l < previousRight) {
+            fits = false; // fragments of the row overlap each other
+            break;
+          }
+          previousRight = r.r;
+          auto it = columns.upper_bound(r.l);
+          int found = -1, count = 0;
+          if (it != columns.begin() && std::prev(it)->second.first > r.l) {
+            found = std::prev(it)->second.second;
+            ++count;
+          }
+          for (; it != columns.end() && it->first < r.r; ++it) {
+            found = it->second.second;
+            ++count;
+          }
+          if (count > 1) {
+            fits = false;
+            break;
+          }
+          rowIds.push_back(found);
+        }
+        std::vector<int> distinct;
+        for (std::size_t k = 0; fits && k < rowIds.size(); ++k) {
+          if (rowIds[k] < 0 || std::find(distinct.begin(), distinct.end(), rowIds[k]) == distinct.end()) {
+            distinct.push_back(rowIds[k]);
+          }
+        }
+        if (!fits || distinct.size() < 2) {
+          break;
+        }
+        for (std::size_t k = 0; k < line.fragments.size(); ++k) {
+          Rect r = rects_[line.fragments[k]];
+          int id = rowIds[k];
+          if (id >= 0) {
+            const auto it = columns.find(leftOf[static_cast<std::size_t>(id)]);
+            r.l = std::min(r.l, it->first);
+            r.r = std::max(r.r, it->second.first);
+            columns.erase(it);
+          } else {
+            id = static_cast<int>(leftOf.size());
+            leftOf.push_back(0);
+          }
+          rowIds[k] = id;
+          leftOf[static_cast<std::size_t>(id)] = r.l;
+          columns[r.l] = {r.r, id};
+        }
+        ids.push_back(std::move(rowIds));
+      }
+      if (j - i >= kTableRows) {
+        MakeTable(i, columns, ids);
+        i = j;
+      } else {
+        i = std::max(j, i + 1);
+      }
+    }
+  }
+
+  void MakeTable(std::size_t first, const std::map<double, std::pair<double, int>>& columns,
+                 const std::vector<std::vector<int>>& ids) {
+    std::map<int, int> rank;
+    for (const auto& [l, column] : columns) {
+      rank.emplace(column.second, static_cast<int>(rank.size()));
+    }
+    LayoutTable table;
+    table.columns = static_cast<int>(columns.size());
+    table.firstLine = first;
+    const int number = static_cast<int>(layout_.tables.size());
+    for (std::size_t row = 0; row < ids.size(); ++row) {
+      LayoutLine& line = layout_.lines[first + row];
+      line.table = number;
+      line.row = static_cast<int>(row);
+      std::vector<std::string>& cells = table.rows.emplace_back(columns.size());
+      for (std::size_t k = 0; k < line.fragments.size(); ++k) {
+        const int column = rank[ids[row][k]];
+        line.cells.push_back(column);
+        std::string& cell = cells[static_cast<std::size_t>(column)];
+        cell += cell.empty() ? "" : " ";
+        cell += input_[line.fragments[k]].text;
+      }
+    }
+    layout_.tables.push_back(std::move(table));
+  }
+
+  // Whether `next` continues the paragraph that `previous` ends, in a block whose lines reach
+  // `blockRight` and are usually `pitch` apart (0 when unknown).
+  bool Continues(std::size_t previous, std::size_t next, double blockRight, double pitch) const {
+    const LayoutLine& a = layout_.lines[previous];
+    const LayoutLine& b = layout_.lines[next];
+    const Rect& ra = lineRects_[previous];
+    const Rect& rb = lineRects_[next];
+    if (a.table >= 0 || b.table >= 0) {
+      return false;
+    }
+    const double ha = std::max(ra.H(), 1.0), hb = std::max(rb.H(), 1.0);
+    if (std::max(ha, hb) > kParagraphHeightRatio * std::min(ha, hb)) {
+      return false;
+    }
+    const double h = (ha + hb) / 2;
+    const double step = rb.Cy() - ra.Cy();
+    if (std::abs(rb.l - ra.l) > kIndentTolerance * h || step <= 0 || step > kMaxPitch * h ||
+        (pitch > 0 && step > kPitchTolerance * pitch)) {
+      return false;
+    }
+    // The line before broke only because the next line's first word did not fit after it.
+    const std::vector<char32_t> text = CodePoints(b.text);
+    if (text.empty()) {
+      return false;
+    }
+    const double charWidth = rb.W() / static_cast<double>(text.size());
+    std::size_t firstWord = 1; // a Chinese character is a word of its own
+    while (!IsCjk(text[0]) && firstWord < text.size() && text[firstWord] != U' ' && !IsCjk(text[firstWord])) {
+      ++firstWord;
+    }
+    return blockRight - ra.r < static_cast<double>(firstWord + 1) * charWidth + h / 2;
+  }
+
+  void FindParagraphs(std::size_t firstLine) {
+    const std::size_t end = layout_.lines.size();
+    double blockRight = -HUGE_VAL;
+    std::vector<double> steps;
+    for (std::size_t k = firstLine; k < end; ++k) {
+      if (layout_.lines[k].table < 0) {
+        blockRight = std::max(blockRight, lineRects_[k].r);
+      }
+      if (k > firstLine) {
+        const double step = lineRects_[k].Cy() - lineRects_[k - 1].Cy();
+        if (step > 0 && step <= kMaxPitch * std::max(lineRects_[k].H(), 1.0)) {
+          steps.push_back(step);
+        }
+      }
+    }
+    const double pitch = Median(steps);
+    for (std::size_t k = firstLine; k < end; ++k) {
+      if (k > firstLine && Continues(k - 1, k, blockRight, pitch)) {
+        LayoutParagraph& paragraph = layout_.paragraphs.back();
+        const std::vector<char32_t> before = CodePoints(paragraph.text);
+        const std::vector<char32_t> after = CodePoints(layout_.lines[k].text);
+        const bool tight = !before.empty() && !after.empty() && IsCjk(before.back()) && IsCjk(after.front());
+        paragraph.text += tight ? "" : " ";
+        paragraph.text += layout_.lines[k].text;
+        ++paragraph.lineCount;
+      } else {
+        layout_.paragraphs.push_back({k, 1, layout_.lines[k].text});
+      }
+      layout_.lines[k].paragraph = static_cast<int>(layout_.paragraphs.size()) - 1;
+    }
+  }
+
+  std::array<int, 8> BoxOf(const Rect& r) const {
+    const std::pair<double, double> corners[4] = {frame_.Out(r.l, r.t), frame_.Out(r.r, r.t),
+                                                  frame_.Out(r.r, r.b), frame_.Out(r.l, r.b)};
+    std::array<int, 8> box{};
+    for (std::size_t k = 0; k < 4; ++k) {
+      box[2 * k] = ToInt(corners[k].first);
+      box[2 * k + 1] = ToInt(corners[k].second);
+    }
+    return box;
+  }
+
+  // Boxes: each line grown by the margin encloses its fragments; each block grown again encloses
+  // what it holds, so rounding in a turned frame keeps every box inside the one around it.
+  void Finish() {
+    for (std::size_t k = 0; k < layout_.lines.size(); ++k) {
+      const Rect grown = lineRects_[k].Grown(margin_);
+      layout_.lines[k].box = BoxOf(grown);
+      AddToBlock(layout_.lines[k].block, grown);
+    }
+    // Children come after their parent, so going backwards finishes each block before its parent.
+    for (std::size_t k = layout_.blocks.size(); k-- > 0;) {
+      const Rect grown = blockRects_[k].Grown(margin_);
+      layout_.blocks[k].box = BoxOf(grown);
+      if (layout_.blocks[k].parent >= 0) {
+        AddToBlock(layout_.blocks[k].parent, grown);
+      }
+    }
+  }
+
+  void AddToBlock(int block, const Rect& r) {
+    const auto k = static_cast<std::size_t>(block);
+    if (blockHasRect_[k]) {
+      blockRects_[k].Add(r);
+    } else {
+      blockRects_[k] = r;
+      blockHasRect_[k] = true;
+    }
+  }
+
+  const std::vector<Fragment>& input_;
+  Frame frame_;
+  double margin_ = 0;
+  double unit_ = 1;          // the typical fragment height
+  std::vector<Rect> bounds_; // each fragment's extent in the frame
+  std::vector<Rect> rects_;  // the same, at least a pixel each way, for ordering
+  std::vector<int> items_;   // fragments with text
+  std::vector<Rect> lineRects_;
+  std::vector<Rect> blockRects_;
+  std::vector<bool> blockHasRect_;
+  Layout layout_;
+};
+
+} // namespace
+
+Layout ArrangeFragments(const std::vector<Fragment>& fragments, int width, int height) {
+  return Arranger(fragments, width, height).Run();
+}
+
+} // namespace quillore::service

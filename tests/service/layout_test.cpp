@@ -1,0 +1,347 @@
+#include "service/layout.h"
+#include "tests/service/layout_invariants.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace quillore::service {
+namespace {
+
+using Fragments = std::vector<Fragment>;
+using Texts = std::vector<std::string>;
+
+Fragment Box(int x, int y, int w, int h, std::string text) {
+  return {{x, y, x + w, y, x + w, y + h, x, y + h}, std::move(text), 0.9F};
+}
+
+// `count` lines of one column, named prefix0, prefix1, ...
+void Column(Fragments& out, int x, int y, int pitch, int w, int count, const std::string& prefix,
+            int h = 20) {
+  for (int k = 0; k < count; ++k) {
+    out.push_back(Box(x, y + k * pitch, w, h, prefix + std::to_string(k)));
+  }
+}
+
+// The same fragments turned by `degrees` around (cx, cy), as a photographed page leans.
+Fragments Turned(Fragments fragments, double degrees, double cx, double cy) {
+  const double a = degrees * 3.14159265358979323846 / 180;
+  for (Fragment& f : fragments) {
+    for (std::size_t k = 0; k < 8; k += 2) {
+      const double dx = f.box[k] - cx, dy = f.box[k + 1] - cy;
+      f.box[k] = static_cast<int>(std::lround(cx + dx * std::cos(a) - dy * std::sin(a)));
+      f.box[k + 1] = static_cast<int>(std::lround(cy + dx * std::sin(a) + dy * std::cos(a)));
+    }
+  }
+  return fragments;
+}
+
+Texts LineTexts(const Layout& layout) {
+  Texts texts;
+  for (const LayoutLine& line : layout.lines) {
+    texts.push_back(line.text);
+  }
+  return texts;
+}
+
+Texts Names(const std::string& prefix, int count) {
+  Texts names;
+  for (int k = 0; k < count; ++k) {
+    names.push_back(prefix + std::to_string(k));
+  }
+  return names;
+}
+
+Texts Concat(std::initializer_list<Texts> parts) {
+  Texts all;
+  for (const Texts& p : parts) {
+    all.insert(all.end(), p.begin(), p.end());
+  }
+  return all;
+}
+
+struct OrderCase {
+  const char* rule;
+  Fragments fragments;
+  Texts expected;
+};
+
+std::vector<OrderCase> OrderCases() {
+  std::vector<OrderCase> cases;
+  // Rows: a row whose right part sits two pixels higher is still read left to right (peers read
+  // such a row reversed, sorting by top edge).
+  cases.push_back({"row read left to right",
+                   {Box(200, 98, 80, 20, "world"), Box(10, 100, 120, 20, "Hello")},
+                   {"Hello world"}});
+  // One column, given in any order, reads top to bottom.
+  cases.push_back({"single column",
+                   {Box(10, 60, 300, 20, "c"), Box(10, 0, 300, 20, "a"), Box(10, 30, 300, 20, "b")},
+                   {"a", "b", "c"}});
+  {
+    // Two columns of prose whose rows are level across the gutter: each column whole, left first
+    // (peers read such pages across).
+    Fragments f;
+    Column(f, 10, 0, 30, 400, 4, "L");
+    Column(f, 440, 0, 30, 400, 4, "R");
+    cases.push_back({"two-column page, rows level", f, Concat({Names("L", 4), Names("R", 4)})});
+  }
+  {
+    // Two columns at different line pitches.
+    Fragments f;
+    Column(f, 10, 0, 30, 400, 5, "L");
+    Column(f, 440, 5, 37, 400, 5, "R");
+    cases.push_back({"two columns, different pitch", f, Concat({Names("L", 5), Names("R", 5)})});
+  }
+  {
+    // A title and a footer span both columns: read in place, before and after them.
+    Fragments f = {Box(10, 0, 830, 24, "Title"), Box(10, 200, 830, 20, "Footer")};
+    Column(f, 10, 40, 30, 400, 5, "L");
+    Column(f, 440, 40, 30, 400, 5, "R");
+    cases.push_back(
+        {"spanning title and footer", f, Concat({{"Title"}, Names("L", 5), Names("R", 5), {"Footer"}})});
+  }
+  {
+    // Chat bubbles alternate left and right: no row has text on both sides, so no gutter (peers
+    // read all left bubbles, then all right ones).
+    Fragments f = {Box(20, 0, 150, 20, "hi"), Box(400, 40, 150, 20, "hello"),
+                   Box(20, 80, 150, 20, "how are you"), Box(400, 120, 150, 20, "fine"),
+                   Box(20, 160, 150, 20, "good")};
+    cases.push_back({"alternating bubbles", f, {"hi", "hello", "how are you", "fine", "good"}});
+  }
+  {
+    // A chat list beside a chat pane of alternating bubbles: the list is a column, the pane is read
+    // in vertical order.
+    Fragments f;
+    Column(f, 0, 0, 50, 100, 5, "chat");
+    f.push_back(Box(150, 8, 150, 20, "b8"));
+    f.push_back(Box(400, 48, 150, 20, "b48"));
+    f.push_back(Box(150, 88, 150, 20, "b88"));
+    f.push_back(Box(400, 128, 150, 20, "b128"));
+    f.push_back(Box(150, 168, 150, 20, "b168"));
+    cases.push_back(
+        {"chat list beside bubbles", f, Concat({Names("chat", 5), {"b8", "b48", "b88", "b128", "b168"}})});
+  }
+  {
+    // A label and its value across a wide gap stay one line (peers separate them).
+    Fragments f = {Box(10, 0, 60, 20, "Name:"),  Box(200, 0, 150, 20, "John Smith"),
+                   Box(10, 40, 50, 20, "Age:"),  Box(200, 40, 40, 20, "42"),
+                   Box(10, 80, 60, 20, "City:"), Box(200, 80, 100, 20, "Leeds")};
+    cases.push_back({"label with its value", f, {"Name: John Smith", "Age: 42", "City: Leeds"}});
+  }
+  {
+    // A table is read row by row, not column by column.
+    Fragments f;
+    for (int row = 0; row < 4; ++row) {
+      for (int column = 0; column < 3; ++column) {
+        f.push_back(Box(10 + 150 * column, 30 * row, 60, 20,
+                        std::string(1, static_cast<char>('a' + row)) + std::to_string(column)));
+      }
+    }
+    cases.push_back({"table by rows", f, {"a0 a1 a2", "b0 b1 b2", "c0 c1 c2", "d0 d1 d2"}});
+  }
+  {
+    // A narrow column of short words beside the main text, close to it: still a column of its own.
+    Fragments f;
+    Column(f, 10, 0, 30, 500, 6, "M");
+    Column(f, 530, 0, 45, 50, 4, "N");
+    cases.push_back({"narrow column", f, Concat({Names("M", 6), Names("N", 4)})});
+  }
+  {
+    // A photographed page leaning 3 degrees up to the right: a short heading, then long lines whose
+    // right ends rise above it (sorted by top, the long line jumps ahead of the short one).
+    Fragments f = {Box(100, 100, 80, 20, "Intro")};
+    Column(f, 100, 130, 30, 900, 4, "P");
+    cases.push_back(
+        {"short line on a leaning page", Turned(f, -3, 550, 200), Concat({{"Intro"}, Names("P", 4)})});
+  }
+  {
+    // Nested columns: a side menu, then a panel with its title and two columns of its own.
+    Fragments f;
+    Column(f, 0, 40, 50, 100, 6, "Menu");
+    f.push_back(Box(150, 40, 600, 20, "Panel"));
+    Column(f, 150, 80, 30, 280, 5, "A");
+    Column(f, 470, 80, 30, 280, 5, "B");
+    cases.push_back(
+        {"nested columns", f, Concat({Names("Menu", 6), {"Panel"}, Names("A", 5), Names("B", 5)})});
+  }
+  {
+    // A dialog: its message, then the button row as one line.
+    Fragments f = {Box(20, 20, 400, 20, "Save changes?"), Box(300, 80, 60, 24, "Cancel"),
+                   Box(380, 80, 40, 24, "OK")};
+    cases.push_back({"dialog with a button row", f, {"Save changes?", "Cancel OK"}});
+  }
+  return cases;
+}
+
+TEST(ArrangeFragments, ReadsEachLayoutInItsOrder) {
+  for (const OrderCase& c : OrderCases()) {
+    const Layout layout = ArrangeFragments(c.fragments, 1000, 800);
+    EXPECT_EQ(LineTexts(layout), c.expected) << c.rule;
+    EXPECT_EQ(LayoutBroken(c.fragments, layout), "") << c.rule;
+  }
+}
+
+TEST(ArrangeFragments, ReadsEachLayoutInItsOrderGivenShuffled) {
+  std::mt19937 random(15);
+  for (OrderCase c : OrderCases()) {
+    std::shuffle(c.fragments.begin(), c.fragments.end(), random);
+    EXPECT_EQ(LineTexts(ArrangeFragments(c.fragments, 1000, 800)), c.expected) << c.rule;
+  }
+}
+
+TEST(ArrangeFragments, NeverJoinsARowAcrossAGutter) {
+  Fragments f;
+  Column(f, 10, 0, 30, 400, 4, "L");
+  Column(f, 440, 0, 30, 400, 4, "R");
+  const Layout layout = ArrangeFragments(f, 1000, 800);
+  for (const LayoutLine& line : layout.lines) {
+    EXPECT_EQ(line.fragments.size(), 1u) << line.text;
+  }
+  // Two columns, each holding one block of its own lines.
+  ASSERT_EQ(layout.blocks.size(), 4u);
+  EXPECT_TRUE(layout.blocks[0].column);
+  EXPECT_EQ(layout.blocks[1].parent, 0);
+  EXPECT_EQ(layout.lines[0].block, 1);
+  EXPECT_EQ(layout.lines[4].block, 3);
+  EXPECT_EQ(layout.blocks[3].parent, 2);
+}
+
+TEST(ArrangeFragments, FindsTheLeanOfAPhotographedPage) {
+  Fragments f;
+  Column(f, 100, 100, 30, 900, 6, "P");
+  const Layout layout = ArrangeFragments(Turned(f, 2.5, 500, 300), 1200, 800);
+  EXPECT_NEAR(layout.skewDegrees, 2.5, 0.3);
+  EXPECT_EQ(LineTexts(layout), Names("P", 6));
+  EXPECT_NEAR(ArrangeFragments(f, 1200, 800).skewDegrees, 0.0, 1e-9);
+}
+
+TEST(ArrangeFragments, KnowsTheRowsAndCellsOfATable) {
+  // A header row and three rows; the third row has no value in the middle column.
+  const Fragments f = {
+      Box(10, 0, 60, 20, "Item"),   Box(200, 0, 60, 20, "Qty"),   Box(400, 0, 60, 20, "Price"),
+      Box(10, 30, 70, 20, "Apple"), Box(200, 30, 20, 20, "3"),    Box(400, 30, 50, 20, "1.20"),
+      Box(10, 60, 40, 20, "Pear"),  Box(200, 60, 20, 20, "12"),   Box(400, 60, 50, 20, "0.90"),
+      Box(10, 90, 40, 20, "Fig"),   Box(400, 90, 50, 20, "2.00"), Box(10, 150, 300, 20, "Total 17")};
+  const Layout layout = ArrangeFragments(f, 600, 200);
+  ASSERT_EQ(layout.tables.size(), 1u);
+  const LayoutTable& table = layout.tables[0];
+  EXPECT_EQ(table.columns, 3);
+  EXPECT_EQ(table.firstLine, 0u);
+  const std::vector<Texts> rows = {
+      {"Item", "Qty", "Price"}, {"Apple", "3", "1.20"}, {"Pear", "12", "0.90"}, {"Fig", "", "2.00"}};
+  EXPECT_EQ(table.rows, rows);
+  EXPECT_EQ(layout.lines[3].text, "Fig 2.00");
+  EXPECT_EQ(layout.lines[3].row, 3);
+  EXPECT_EQ(layout.lines[3].cells, (std::vector<int>{0, 2}));
+  ASSERT_EQ(layout.lines.size(), 5u);
+  EXPECT_EQ(layout.lines[4].table, -1); // the total below is no row of it
+}
+
+TEST(ArrangeFragments, TwoRowsAreNoTable) {
+  const Fragments f = {Box(10, 0, 60, 20, "a"), Box(200, 0, 60, 20, "b"), Box(10, 30, 60, 20, "c"),
+                       Box(200, 30, 60, 20, "d")};
+  EXPECT_TRUE(ArrangeFragments(f, 600, 200).tables.empty());
+}
+
+struct ParagraphCase {
+  const char* rule;
+  Fragments fragments;
+  Texts expected;
+};
+
+TEST(ArrangeFragments, JoinsTheLinesOfEachParagraph) {
+  const ParagraphCase cases[] = {
+      // Latin lines join with a space; a short line ends the paragraph.
+      {"latin",
+       {Box(10, 0, 600, 20, "The quick brown fox jumps over"), Box(10, 30, 200, 20, "the lazy dog."),
+        Box(10, 60, 600, 20, "Next one")},
+       {"The quick brown fox jumps over the lazy dog.", "Next one"}},
+      // Chinese lines join with nothing.
+      {"chinese",
+       {Box(10, 0, 600, 20, "今天天气很好，我们去公"), Box(10, 30, 100, 20, "园散步。")},
+       {"今天天气很好，我们去公园散步。"}},
+      // A wider gap than the usual pitch starts a paragraph.
+      {"spacing",
+       {Box(10, 0, 600, 20, "one one one"), Box(10, 30, 600, 20, "two two two"),
+        Box(10, 60, 600, 20, "three"), Box(10, 120, 600, 20, "four four")},
+       {"one one one two two two three", "four four"}},
+      // An indented line is not the continuation of the line above.
+      {"indent", {Box(10, 0, 600, 20, "first"), Box(80, 30, 530, 20, "second")}, {"first", "second"}},
+      // A larger heading is a paragraph of its own even when it fills the line.
+      {"heading",
+       {Box(10, 0, 600, 34, "A heading"), Box(10, 44, 600, 20, "body text")},
+       {"A heading", "body text"}},
+      // A line that ends early though the next one's first word would have fitted ends the paragraph.
+      {"early break",
+       {Box(10, 0, 600, 20, "A line of text here ok"), Box(10, 30, 160, 20, "Short list item"),
+        Box(10, 60, 130, 20, "Another item")},
+       {"A line of text here ok Short list item", "Another item"}},
+  };
+  for (const ParagraphCase& c : cases) {
+    const Layout layout = ArrangeFragments(c.fragments, 800, 200);
+    Texts paragraphs;
+    for (const LayoutParagraph& p : layout.paragraphs) {
+      paragraphs.push_back(p.text);
+    }
+    EXPECT_EQ(paragraphs, c.expected) << c.rule;
+    EXPECT_EQ(LayoutBroken(c.fragments, layout), "") << c.rule;
+  }
+}
+
+TEST(ArrangeFragments, LeavesOutEmptyTextsAndTakesNothing) {
+  EXPECT_TRUE(ArrangeFragments({}, 100, 100).lines.empty());
+  const Fragments f = {Box(0, 0, 10, 10, ""), Box(0, 20, 10, 10, "x")};
+  const Layout layout = ArrangeFragments(f, 0, 0);
+  ASSERT_EQ(layout.lines.size(), 1u);
+  EXPECT_EQ(layout.lines[0].fragments, (std::vector<std::size_t>{1}));
+}
+
+// Random fragments of every kind: scattered, in grids, leaning, flat, huge, overlapping, repeated.
+Fragments RandomLayout(std::mt19937& random) {
+  std::uniform_int_distribution<int> pick(0, 5);
+  std::uniform_int_distribution<int> count(0, 80);
+  std::uniform_int_distribution<int> coordinate(-200, 3000);
+  std::uniform_int_distribution<int> size(0, 400);
+  const int kind = pick(random);
+  const int n = count(random);
+  Fragments f;
+  for (int k = 0; k < n; ++k) {
+    const std::string text = k % 11 == 10 ? "" : (k % 3 == 0 ? "中文" : "w") + std::to_string(k);
+    if (kind == 0) { // scattered quadrilaterals with any corners
+      Fragment g{{}, text};
+      for (int& v : g.box) {
+        v = coordinate(random);
+      }
+      f.push_back(g);
+    } else if (kind <= 2) { // grids of columns and rows with jitter
+      const int column = k % 4, row = k / 4;
+      f.push_back(Box(column * 300 + size(random) % 30, row * 30 + size(random) % 9, 40 + size(random) % 260,
+                      14 + size(random) % 12, text));
+    } else if (kind == 3) { // boxes of any size, flat ones included
+      f.push_back(Box(coordinate(random), coordinate(random), size(random), size(random) % 60, text));
+    } else { // everything on a few spots, overlapping and repeated
+      f.push_back(Box(10 * (k % 3), 10 * (k % 2), 50, 20, text));
+    }
+  }
+  if (kind == 1 || kind == 5) {
+    f = Turned(f, std::uniform_real_distribution<double>(-25, 25)(random), 600, 400);
+  }
+  return f;
+}
+
+TEST(ArrangeFragments, KeepsItsPromisesOnRandomLayouts) {
+  std::mt19937 random(2026);
+  for (int seed = 0; seed < 4000; ++seed) {
+    const Fragments f = RandomLayout(random);
+    const Layout layout = ArrangeFragments(f, seed % 2 == 0 ? 1200 : 0, 900);
+    const std::string broken = LayoutBroken(f, layout);
+    ASSERT_EQ(broken, "") << "layout " << seed;
+  }
+}
+
+} // namespace
+} // namespace quillore::service
