@@ -26,6 +26,13 @@ inline constexpr char kPictureField[] = "upfile_b64";
 inline constexpr char kPositionField[] = "position";
 inline constexpr char kCountField[] = "count";
 inline constexpr char kTextField[] = "text";
+// The request's optional member choosing the answer's lines: kLayoutLines (the default) for visual
+// lines in reading order, with their structure in the answer's member of the same name (between
+// "count" and "text", where the cutting does not look); kLayoutRaw for the engine's fragments as
+// they come, without it.
+inline constexpr char kLayoutField[] = "layout";
+inline constexpr char kLayoutLines[] = "lines";
+inline constexpr char kLayoutRaw[] = "raw";
 // A refusal: {"error": "..."} with a status other than 2xx.
 inline constexpr char kErrorField[] = "error";
 

@@ -1,6 +1,8 @@
 // The service's answers, written byte for byte in the shape the window program cuts with text markers.
 #pragma once
 
+#include "service/layout.h"
+
 #include <array>
 #include <string>
 #include <string_view>
@@ -24,6 +26,18 @@ std::string JsonString(std::string_view utf8);
 // {"position": [[x1, y1, ...], ...], "count": N, "text": ["...", ...]} with ": " after each key and
 // ", " between elements; "position" first and "text" last, as the program's cutter expects.
 std::string WriteAnswer(const std::vector<RecognizedLine>& lines);
+
+// The answer of WriteAnswer for the layout's lines in reading order, with the structure as a member
+// "layout" between "count" and "text", where the program's cutter does not look:
+//   "layout": {"skew": DEGREES, "blocks": [{"parent": P, "column": true|false, "box": [8 numbers]}, ...],
+//              "lines": [{"block": B, "paragraph": P}, or with "table": T, "row": R, "cells": [C, ...], ...],
+//              "paragraphs": [{"lines": [FIRST, COUNT], "joined": "..."}, ...],
+//              "tables": [{"columns": N, "rows": [["cell", ...], ...]}, ...]}
+// It holds no "text" key and no "position" key, so cutting finds the same sections as without it.
+std::string WriteLayoutAnswer(const Layout& layout);
+
+// The recognised lines as fragments for the layout stage.
+std::vector<Fragment> FragmentsOf(const std::vector<RecognizedLine>& lines);
 
 // {"error": "..."}
 std::string WriteError(std::string_view message);
