@@ -1,6 +1,7 @@
 #include "service/server.h"
 
 #include "service/answer.h"
+#include "service/layout.h"
 #include "service/recognition.h"
 #include "util/base64.h"
 
@@ -345,6 +346,15 @@ Reply Server::HandleRecognition(std::string_view body) {
   if (!picture) {
     return Error(400, std::string("\"") + protocol::kPictureField + "\" is not valid Base64");
   }
+  // "layout": "raw" asks for the engine's fragments as they come, as answers were before the layout
+  // stage; "lines" (the default) for visual lines in reading order with their structure.
+  bool raw = false;
+  if (const auto layout = request.find("layout"); layout != request.end()) {
+    if (!layout->is_string() || (*layout != "lines" && *layout != "raw")) {
+      return Error(400, "\"layout\" must be \"lines\" or \"raw\"");
+    }
+    raw = *layout == "raw";
+  }
   const PictureError checked = CheckPicture(*picture, config_.maxPixels);
   if (checked != PictureError::None) {
     return Error(422, PictureErrorMessage(checked));
@@ -355,7 +365,7 @@ Reply Server::HandleRecognition(std::string_view body) {
   std::future<Reply> result = done->get_future();
   const std::int64_t maxPixels = config_.maxPixels;
   const Preparation preparation = config_.preparation;
-  const bool submitted = pool_.Submit([shared, done, maxPixels, preparation](Engine* engine) {
+  const bool submitted = pool_.Submit([shared, done, maxPixels, preparation, raw](Engine* engine) {
     if (engine == nullptr) {
       done->set_value(Error(503, "the service is stopping"));
       return;
@@ -366,7 +376,9 @@ Reply Server::HandleRecognition(std::string_view body) {
       if (recognized.error != PictureError::None) {
         done->set_value(Error(422, PictureErrorMessage(recognized.error)));
       } else {
-        done->set_value({200, WriteAnswer(recognized.lines)});
+        done->set_value(
+            {200, raw ? WriteAnswer(recognized.lines)
+                      : WriteLayoutAnswer(ArrangeFragments(FragmentsOf(recognized.lines), 0, 0))});
       }
     } catch (const std::exception& e) {
       done->set_value(Error(500, std::string("recognition failed: ") + e.what()));

@@ -129,7 +129,8 @@ TEST_P(Recognition, APictureWithoutTextGivesAnEmptyAnswer) {
   ASSERT_TRUE(server);
   const HttpReply reply = PostPicture(server->Port(), testing::PlainPicture(300, 200));
   EXPECT_EQ(reply.status, 200);
-  EXPECT_EQ(reply.body, "{\"position\": [], \"count\": 0, \"text\": []}");
+  EXPECT_EQ(reply.body, "{\"position\": [], \"count\": 0, \"layout\": {\"skew\": 0.00, \"blocks\": [], "
+                        "\"lines\": [], \"paragraphs\": [], \"tables\": []}, \"text\": []}");
 }
 
 TEST_P(Recognition, BoxesOfSmallTextAreInTheSentPicturesPixels) {

@@ -128,8 +128,25 @@ TEST_F(ServerTest, AnswersARecognitionInTheProgramsShapeOverVerifiedTls) {
   const HttpReply reply = testing::Send(port_, request);
   EXPECT_EQ(reply.error, "");
   EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.body,
+            "{\"position\": [[0, 0, 120, 0, 120, 80, 0, 80]], \"count\": 1, \"layout\": "
+            "{\"skew\": 0.00, \"blocks\": [{\"parent\": -1, \"column\": false, \"box\": "
+            "[0, 0, 120, 0, 120, 80, 0, 80]}], \"lines\": [{\"block\": 0, \"paragraph\": 0}], "
+            "\"paragraphs\": [{\"lines\": [0, 1], \"joined\": \"picture 120x80\"}], \"tables\": []}, "
+            "\"text\": [\"picture 120x80\"]}");
+}
+
+TEST_F(ServerTest, AnswersTheRawFragmentsWhenAskedAsBefore) {
+  Start();
+  const std::string picture = testing::EncodeBase64(PlainPicture(120, 80));
+  const std::string body = "{\"token\":\"qwe.480.zx\",\"layout\":\"raw\",\"upfile_b64\":\"" + picture + "\"}";
+  const HttpReply reply = Post(port_, body);
+  EXPECT_EQ(reply.status, 200);
   EXPECT_EQ(reply.body, "{\"position\": [[0, 0, 120, 0, 120, 80, 0, 80]], \"count\": 1, "
                         "\"text\": [\"picture 120x80\"]}");
+  const std::string lines =
+      "{\"token\":\"qwe.480.zx\",\"layout\":\"lines\",\"upfile_b64\":\"" + picture + "\"}";
+  EXPECT_EQ(Post(port_, lines).body, Post(port_, Body("qwe.480.zx", picture)).body);
 }
 
 TEST_F(ServerTest, AcceptsEveryConfiguredToken) {
@@ -175,6 +192,11 @@ TEST_F(ServerTest, RefusesEachBadRequestWithItsStatusAndAJsonError) {
       {"POST", "/api/ocr", "{\"token\":\"qwe.480.zx\",\"upfile_b64\":7}", 400, "upfile_b64",
        "a number picture"},
       {"POST", "/api/ocr", Body("qwe.480.zx", "QQ="), 400, "Base64", "Base64 of a wrong length"},
+      {"POST", "/api/ocr",
+       "{\"token\":\"qwe.480.zx\",\"layout\":\"columns\",\"upfile_b64\":\"" + good + "\"}", 400, "layout",
+       "an unknown layout"},
+      {"POST", "/api/ocr", "{\"token\":\"qwe.480.zx\",\"layout\":1,\"upfile_b64\":\"" + good + "\"}", 400,
+       "layout", "a layout that is not a string"},
       {"POST", "/api/ocr", Body("qwe.480.zx", good.substr(0, 8) + "*" + good.substr(9)), 400, "Base64",
        "a character outside the alphabet"},
       {"POST", "/api/ocr", Body("qwe.480.zx", ""), 422, "empty", "the empty picture of an empty file"},
