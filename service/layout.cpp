@@ -33,8 +33,13 @@ constexpr double kRowOverlap = 0.6;
 constexpr double kRowHeightRatio = 1.8;
 // A gap whose rows mostly line up across it and whose fragments are short (in typical heights) is
 // a gap inside rows (a label and its value, table cells), not a gutter between columns of prose.
-constexpr double kAlignedShare = 0.7;
+constexpr double kAlignedShare = 0.8;
 constexpr double kLongFragment = 10.0;
+// Fragments level across such a gap have their centres within this part of the smaller height.
+constexpr double kLevelCentres = 0.3;
+// A band at either end of a run that is this many times the run's usual gap (at least a typical
+// height) away from the rest is no part of its columns.
+constexpr double kApartGap = 1.5;
 // Columns nest at most this deep; deeper sets are read as one block.
 constexpr int kMaxDepth = 24;
 // Neighbours looked at across a gap for each fragment.
@@ -299,8 +304,36 @@ private:
           common = std::move(next);
         }
       }
-      std::vector<int> run(items.begin() + static_cast<std::ptrdiff_t>(bands[i].first),
-                           items.begin() + static_cast<std::ptrdiff_t>(bands[j - 1].second));
+      // A title bar above the columns or a button row below them may leave the gutter free by
+      // chance: a band at either end with text on both sides of a gutter, set apart by a wider gap
+      // than the run's own, is read in place instead.
+      std::size_t first = i, last = j;
+      if (last - first > 2) {
+        std::vector<double> gaps;
+        for (std::size_t k = first; k + 1 < last; ++k) {
+          gaps.push_back(BandTop(items, bands[k + 1]) - BandBottom(items, bands[k]));
+        }
+        const double usual = std::max(Median(gaps), unit_);
+        const std::vector<Interval> gutters = interior(common);
+        const auto apart = [&](std::size_t band, double gap) {
+          return gap >= kApartGap * usual && Crosses(items, bands[band], gutters);
+        };
+        while (last - first > 2 && apart(first, gaps[first - i])) {
+          ++first;
+        }
+        while (last - first > 2 && apart(last - 1, gaps[last - 2 - i])) {
+          --last;
+        }
+      }
+      const auto slice = [&](std::size_t from, std::size_t to) {
+        return from >= to
+                   ? std::vector<int>()
+                   : std::vector<int>(items.begin() + static_cast<std::ptrdiff_t>(bands[from].first),
+                                      items.begin() + static_cast<std::ptrdiff_t>(bands[to - 1].second));
+      };
+      const std::vector<int> before = slice(i, first);
+      plain.insert(plain.end(), before.begin(), before.end());
+      const std::vector<int> run = slice(first, last);
       std::vector<std::vector<int>> columns = Columns(run, interior(common));
       if (columns.size() < 2) {
         plain.insert(plain.end(), run.begin(), run.end());
@@ -311,9 +344,43 @@ private:
           Segment(std::move(column), id, depth + 1);
         }
       }
+      const std::vector<int> after = slice(last, j);
+      plain.insert(plain.end(), after.begin(), after.end());
       i = j;
     }
     flushPlain();
+  }
+
+  double BandTop(const std::vector<int>& items, std::pair<std::size_t, std::size_t> band) const {
+    double top = R(items[band.first]).t;
+    for (std::size_t k = band.first; k < band.second; ++k) {
+      top = std::min(top, R(items[k]).t);
+    }
+    return top;
+  }
+
+  double BandBottom(const std::vector<int>& items, std::pair<std::size_t, std::size_t> band) const {
+    double bottom = R(items[band.first]).b;
+    for (std::size_t k = band.first; k < band.second; ++k) {
+      bottom = std::max(bottom, R(items[k]).b);
+    }
+    return bottom;
+  }
+
+  // Whether the band has text left and right of one of the gutters.
+  bool Crosses(const std::vector<int>& items, std::pair<std::size_t, std::size_t> band,
+               const std::vector<Interval>& gutters) const {
+    for (const Interval& g : gutters) {
+      bool left = false, right = false;
+      for (std::size_t k = band.first; k < band.second; ++k) {
+        left |= R(items[k]).r <= g.l;
+        right |= R(items[k]).l >= g.r;
+      }
+      if (left && right) {
+        return true;
+      }
+    }
+    return false;
   }
 
   // The run's fragments split at its gutters, with neighbours merged where the gap between them is
@@ -373,7 +440,10 @@ private:
         const double smaller = std::min(f.H(), g.H());
         if (overlap > kBothSidesOverlap * smaller) {
           both = true;
-          aligned = overlap >= kRowOverlap * smaller && std::max(f.H(), g.H()) <= kRowHeightRatio * smaller;
+          // Rows of one form or table are level; neighbouring columns of similar pitch meet only
+          // roughly.
+          aligned = std::abs(f.Cy() - g.Cy()) <= kLevelCentres * smaller &&
+                    std::max(f.H(), g.H()) <= kRowHeightRatio * smaller;
         }
       }
       counts.overlapping += both ? 1 : 0;
@@ -401,10 +471,11 @@ private:
     if (std::min(ab.overlapping, ba.overlapping) < kGutterRows) {
       return false;
     }
-    // Counted over all fragments: in a form nearly every label has its value across, while a side
+    // Counted on the smaller side: in a form nearly every value has its label across, while a side
     // list meets the rows of its neighbour only here and there.
+    const SideCounts& smaller = a.size() <= b.size() ? ab : ba;
     const double alignedShare =
-        static_cast<double>(ab.aligned + ba.aligned) / static_cast<double>(a.size() + b.size());
+        static_cast<double>(smaller.aligned) / static_cast<double>(std::min(a.size(), b.size()));
     const bool shortFragments = std::min(MedianWidth(a), MedianWidth(b)) < kLongFragment * unit_;
     return !(alignedShare >= kAlignedShare && shortFragments);
   }

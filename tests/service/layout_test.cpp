@@ -169,6 +169,64 @@ std::vector<OrderCase> OrderCases() {
         {"nested columns", f, Concat({Names("Menu", 6), {"Panel"}, Names("A", 5), Names("B", 5)})});
   }
   {
+    // A settings window: a title bar whose pieces leave the menu's gutter free, a side menu, a panel
+    // of labels with their values (some with a description below), a button row at the bottom.
+    const Fragments f = {
+        Box(12, 12, 52, 12, "..."),
+        Box(512, 10, 76, 16, "Preferences"),
+        Box(21, 56, 110, 16, "Search settings"),
+        Box(22, 98, 53, 16, "General"),
+        Box(22, 131, 86, 16, "Appearance"),
+        Box(22, 164, 82, 16, "Notifications"),
+        Box(22, 197, 49, 16, "Privacy"),
+        Box(22, 230, 62, 16, "Accounts"),
+        Box(22, 263, 129, 16, "Keyboard shortcuts"),
+        Box(22, 296, 52, 16, "Storage"),
+        Box(252, 55, 131, 24, "Appearance"),
+        Box(252, 100, 48, 16, "Theme"),
+        Box(252, 132, 92, 16, "Color scheme"),
+        Box(944, 136, 95, 16, "Follow system"),
+        Box(252, 151, 269, 14, "Match the light or dark mode of your computer."),
+        Box(252, 186, 82, 16, "Accent color"),
+        Box(961, 190, 78, 16, "Harbor blue"),
+        Box(252, 232, 58, 16, "Text size"),
+        Box(1002, 236, 37, 16, "15 px"),
+        Box(252, 251, 259, 14, "Applies to menus, lists and the reading pane."),
+        Box(252, 286, 90, 16, "Compact lists"),
+        Box(252, 349, 66, 16, "Windows"),
+        Box(252, 381, 146, 16, "Open new windows in"),
+        Box(932, 385, 107, 16, "Last used folder"),
+        Box(252, 468, 112, 16, "Animation speed"),
+        Box(1020, 468, 48, 16, "Normal"),
+        Box(20, 864, 113, 16, "Reset to defaults"),
+        Box(929, 864, 47, 16, "Cancel"),
+        Box(1023, 864, 38, 16, "Apply"),
+    };
+    cases.push_back({"settings window",
+                     f,
+                     {"... Preferences",
+                      "Search settings",
+                      "General",
+                      "Appearance",
+                      "Notifications",
+                      "Privacy",
+                      "Accounts",
+                      "Keyboard shortcuts",
+                      "Storage",
+                      "Appearance",
+                      "Theme",
+                      "Color scheme Follow system",
+                      "Match the light or dark mode of your computer.",
+                      "Accent color Harbor blue",
+                      "Text size 15 px",
+                      "Applies to menus, lists and the reading pane.",
+                      "Compact lists",
+                      "Windows",
+                      "Open new windows in Last used folder",
+                      "Animation speed Normal",
+                      "Reset to defaults Cancel Apply"}});
+  }
+  {
     // A dialog: its message, then the button row as one line.
     Fragments f = {Box(20, 20, 400, 20, "Save changes?"), Box(300, 80, 60, 24, "Cancel"),
                    Box(380, 80, 40, 24, "OK")};
