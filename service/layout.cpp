@@ -22,6 +22,8 @@ constexpr double kMinSkewDegrees = 0.05;
 constexpr double kTurnedMargin = 2.0;
 // Fragments sharing more than this part of the smaller height belong to one band of rows.
 constexpr double kBandOverlap = 0.25;
+// Part of its height a detected box may stick out beyond its text on either side.
+constexpr double kBoxPadding = 0.4;
 // A gutter is at least this many typical heights wide.
 constexpr double kMinGutter = 0.5;
 // A gutter needs text on both sides in at least this many rows.
@@ -35,11 +37,18 @@ constexpr double kRowHeightRatio = 1.8;
 // a gap inside rows (a label and its value, table cells), not a gutter between columns of prose.
 constexpr double kAlignedShare = 0.8;
 constexpr double kLongFragment = 10.0;
+// The part of the smaller side that must be level with the other for such a gap.
+constexpr double kLevelPart = 0.6;
 // Fragments level across such a gap have their centres within this part of the smaller height.
 constexpr double kLevelCentres = 0.3;
 // A band at either end of a run that is this many times the run's usual gap (at least a typical
 // height) away from the rest is no part of its columns.
 constexpr double kApartGap = 1.5;
+// A band at the end of a run this many times its usual gap below the rest is a footer.
+constexpr double kFooterGap = 4.0;
+// Runs without a gutter that are tried again one band later, before giving up on the rest of a set
+// (a bound on the work a page of many rows can cause).
+constexpr int kRunRetries = 8;
 // Columns nest at most this deep; deeper sets are read as one block.
 constexpr int kMaxDepth = 24;
 // Neighbours looked at across a gap for each fragment.
@@ -259,7 +268,10 @@ private:
     const auto holes = [&](std::pair<std::size_t, std::size_t> band) {
       std::vector<Interval> spans;
       for (std::size_t k = band.first; k < band.second; ++k) {
-        spans.push_back({R(items[k]).l, R(items[k]).r});
+        // Detected boxes are padded: two columns' boxes may touch where their text does not.
+        const Rect& f = R(items[k]);
+        const double inset = std::min(kBoxPadding * std::min(f.H(), unit_), f.W() / 2);
+        spans.push_back({f.l + inset, f.r - inset});
       }
       std::sort(spans.begin(), spans.end(), [](const Interval& a, const Interval& b) { return a.l < b.l; });
       std::vector<Interval> out;
@@ -292,6 +304,7 @@ private:
         plain.clear();
       }
     };
+    int retries = 0;
     for (std::size_t i = 0; i < bands.size();) {
       std::vector<Interval> common = holes(bands[i]);
       std::size_t j = i + 1;
@@ -321,7 +334,9 @@ private:
         while (last - first > 2 && apart(first, gaps[first - i])) {
           ++first;
         }
-        while (last - first > 2 && apart(last - 1, gaps[last - 2 - i])) {
+        // A footer far below is read after the columns even on one side of the gutter.
+        while (last - first > 2 &&
+               (apart(last - 1, gaps[last - 2 - i]) || gaps[last - 2 - i] >= kFooterGap * usual)) {
           --last;
         }
       }
@@ -331,13 +346,23 @@ private:
                    : std::vector<int>(items.begin() + static_cast<std::ptrdiff_t>(bands[from].first),
                                       items.begin() + static_cast<std::ptrdiff_t>(bands[to - 1].second));
       };
-      const std::vector<int> before = slice(i, first);
-      plain.insert(plain.end(), before.begin(), before.end());
       const std::vector<int> run = slice(first, last);
       std::vector<std::vector<int>> columns = Columns(run, interior(common));
+      if (columns.size() < 2 && j - i > 1 && retries < kRunRetries) {
+        // No gutter after all: perhaps the first band only made the run look like one (a header
+        // whose pieces leave a gap that the columns below do not share). Try again after it.
+        ++retries;
+        const std::vector<int> band = slice(i, i + 1);
+        plain.insert(plain.end(), band.begin(), band.end());
+        ++i;
+        continue;
+      }
+      const std::vector<int> before = slice(i, first);
+      plain.insert(plain.end(), before.begin(), before.end());
       if (columns.size() < 2) {
         plain.insert(plain.end(), run.begin(), run.end());
       } else {
+        retries = 0;
         flushPlain();
         for (std::vector<int>& column : columns) {
           const int id = NewBlock(parent, true);
@@ -373,8 +398,8 @@ private:
     for (const Interval& g : gutters) {
       bool left = false, right = false;
       for (std::size_t k = band.first; k < band.second; ++k) {
-        left |= R(items[k]).r <= g.l;
-        right |= R(items[k]).l >= g.r;
+        left |= R(items[k]).Cx() < g.l;
+        right |= R(items[k]).Cx() > g.r;
       }
       if (left && right) {
         return true;
@@ -471,13 +496,16 @@ private:
     if (std::min(ab.overlapping, ba.overlapping) < kGutterRows) {
       return false;
     }
-    // Counted on the smaller side: in a form nearly every value has its label across, while a side
-    // list meets the rows of its neighbour only here and there.
-    const SideCounts& smaller = a.size() <= b.size() ? ab : ba;
+    // Counted over the rows with text on both sides: in a form or table nearly every such row is
+    // level across the gap, while neighbouring columns meet level only here and there.
     const double alignedShare =
-        static_cast<double>(smaller.aligned) / static_cast<double>(std::min(a.size(), b.size()));
+        static_cast<double>(ab.aligned + ba.aligned) / static_cast<double>(ab.overlapping + ba.overlapping);
+    // ... and they make up much of the smaller side, not a chance meeting of two rows.
+    const SideCounts& smaller = a.size() <= b.size() ? ab : ba;
+    const bool mostlyLevel = static_cast<double>(smaller.aligned) >=
+                             kLevelPart * static_cast<double>(std::min(a.size(), b.size()));
     const bool shortFragments = std::min(MedianWidth(a), MedianWidth(b)) < kLongFragment * unit_;
-    return !(alignedShare >= kAlignedShare && shortFragments);
+    return !(alignedShare >= kAlignedShare && mostlyLevel && shortFragments);
   }
 
   int NewBlock(int parent, bool column) {
