@@ -349,11 +349,11 @@ Reply Server::HandleRecognition(std::string_view body) {
   // "layout": "raw" asks for the engine's fragments as they come, as answers were before the layout
   // stage; "lines" (the default) for visual lines in reading order with their structure.
   bool raw = false;
-  if (const auto layout = request.find("layout"); layout != request.end()) {
-    if (!layout->is_string() || (*layout != "lines" && *layout != "raw")) {
+  if (const auto layout = request.find(protocol::kLayoutField); layout != request.end()) {
+    if (!layout->is_string() || (*layout != protocol::kLayoutLines && *layout != protocol::kLayoutRaw)) {
       return Error(400, "\"layout\" must be \"lines\" or \"raw\"");
     }
-    raw = *layout == "raw";
+    raw = *layout == protocol::kLayoutRaw;
   }
   const PictureError checked = CheckPicture(*picture, config_.maxPixels);
   if (checked != PictureError::None) {
