@@ -1,6 +1,6 @@
 #include "service/layout.h"
 
-#include "util/utf8.h"
+#include "platform/utf8.h"
 
 #include <algorithm>
 #include <climits>
