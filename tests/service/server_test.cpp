@@ -138,7 +138,7 @@ TEST_F(ServerTest, AnswersARecognitionInTheProgramsShapeOverVerifiedTls) {
 
 TEST_F(ServerTest, AnswersTheRawFragmentsWhenAskedAsBefore) {
   Start();
-  const std::string picture = testing::EncodeBase64(PlainPicture(120, 80));
+  const std::string picture = EncodeBase64(PlainPicture(120, 80));
   const std::string body = "{\"token\":\"qwe.480.zx\",\"layout\":\"raw\",\"upfile_b64\":\"" + picture + "\"}";
   const HttpReply reply = Post(port_, body);
   EXPECT_EQ(reply.status, 200);
