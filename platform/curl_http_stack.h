@@ -1,11 +1,10 @@
 // The HTTP stack layer on libcurl: HTTP/1.1 over one multi handle per request, driven step by step.
 #pragma once
 
+#include "platform/http_handle_table.h"
 #include "platform/http_stack.h"
 
 #include <cstddef>
-#include <map>
-#include <memory>
 #include <string>
 
 namespace quillore {
@@ -69,7 +68,7 @@ public:
   // The step a request's transfer failed in, kNone while it runs or when it succeeded.
   TransferFailure FailureOf(HttpHandle request) const;
   // Handles not yet closed.
-  std::size_t OpenHandleCount() const { return handles_.size(); }
+  std::size_t OpenHandleCount() const { return handles_.Size(); }
 
   struct Session;
   struct Connection;
@@ -77,12 +76,9 @@ public:
   struct Handle;
 
 private:
-  template <typename T> T* Find(HttpHandle handle) const;
-  HttpHandle Add(std::unique_ptr<Handle> handle);
   bool Fail(std::string reason);
 
-  std::map<HttpHandle, std::unique_ptr<Handle>> handles_;
-  HttpHandle nextHandle_ = 1;
+  HttpHandleTable<Handle> handles_;
   std::string lastError_;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/http_stack.h"
 
+#include "platform/ascii.h"
 #include "platform/utf8.h"
 
 #include <algorithm>
@@ -10,10 +11,6 @@ namespace {
 
 char16_t UnitAt(const WideBytes& url, std::size_t index) {
   return static_cast<char16_t>(url[2 * index] | (url[2 * index + 1] << 8));
-}
-
-char16_t LowerAscii(char16_t unit) {
-  return unit >= u'A' && unit <= u'Z' ? unit + (u'a' - u'A') : unit;
 }
 
 bool IsAuthorityEnd(char16_t unit) {
@@ -83,7 +80,7 @@ bool CrackWideUrl(const WideBytes& url, std::size_t length, UrlComponents& compo
   }
   std::u16string scheme;
   for (std::size_t i = 0; i < schemeEnd; ++i) {
-    scheme.push_back(LowerAscii(text[i]));
+    scheme.push_back(AsciiLower(text[i]));
   }
   UrlComponents result;
   if (scheme == u"http") {

@@ -1,5 +1,7 @@
 #include "util/text.h"
 
+#include "platform/ascii.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -10,10 +12,6 @@ namespace {
 
 constexpr char kFullWidthSpace[] = "\xA1\xA1";
 
-unsigned char Lower(unsigned char c) noexcept {
-  return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
-}
-
 bool MatchesAt(std::string_view text, std::size_t at, std::string_view search, bool ignoreCase) noexcept {
   if (at + search.size() > text.size()) {
     return false;
@@ -22,7 +20,7 @@ bool MatchesAt(std::string_view text, std::size_t at, std::string_view search, b
     return std::memcmp(text.data() + at, search.data(), search.size()) == 0;
   }
   for (std::size_t i = 0; i < search.size(); ++i) {
-    if (Lower(text[at + i]) != Lower(search[i])) {
+    if (AsciiLower(text[at + i]) != AsciiLower(search[i])) {
       return false;
     }
   }
@@ -214,7 +212,7 @@ Text Right(const Text& text, int n) {
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() && MatchesAt(a, 0, b, true);
+  return EqualsIgnoreAsciiCase(a, b);
 }
 
 Text HalfWidth(const Text& text) {
