@@ -2,9 +2,9 @@
 
 #include "http/web_request.h"
 #include "protocol/ocr_protocol.h"
-#include "recognition/base64.h"
 #include "recognition/escape_decoding.h"
 #include "recognition/program_values.h"
+#include "recognition/request_body.h"
 
 namespace quillore {
 
@@ -19,12 +19,12 @@ Text BodyTemplate(const Text& token) {
 }
 
 Text PostRecognitionRequest(const Bytes& picture, const Text& endpoint, const Text& token, Text& statusText) {
-  const Text encoded = EncodeBase64(picture);
-  const Text body = Replace(BodyTemplate(token), kPicturePlaceholder, encoded);
   WebRequestArgs args;
   args.url = endpoint;
   args.method = kMethodPost;
-  args.bodyText = body;
+  // The picture's Base64 goes straight into its place in the body, and the body into the arguments
+  // without a copy: a picture may be megabytes.
+  args.bodyText = FillBodyTemplate(BodyTemplate(token), kPicturePlaceholder, picture);
   args.extraHeaders = kRecognitionHeader;
   const Text answer = WebRequest(args);
   statusText = args.statusText;
