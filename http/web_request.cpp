@@ -183,9 +183,12 @@ Text WebRequest(WebRequestArgs& args, HttpStack& stack) {
   if (!stack.AddRequestHeaders(handles.request, wideBlock, blockLength, hs::kAddRequestHeadersAdd)) {
     return fail(kMessageHeaders, Unwind::kAddHeaders);
   }
-  // Sent as it stands: no conversion, no encoding.
-  Bytes body = args.bodyBytes.empty() ? BytesFromText(args.bodyText) : args.bodyBytes;
-  if (!stack.SendRequest(handles.request, body.data(), body.size(), body.size())) {
+  // Sent as it stands: no conversion, no encoding, and no copy (a body may be megabytes).
+  const std::string_view bodyText = View(args.bodyText);
+  const std::uint8_t* body =
+      args.bodyBytes.empty() ? reinterpret_cast<const std::uint8_t*>(bodyText.data()) : args.bodyBytes.data();
+  const std::size_t bodySize = args.bodyBytes.empty() ? bodyText.size() : args.bodyBytes.size();
+  if (!stack.SendRequest(handles.request, body, bodySize, bodySize)) {
     return fail(kMessageSend, Unwind::kSend);
   }
   if (!stack.ReceiveResponse(handles.request)) {
