@@ -271,6 +271,7 @@ bool CurlTransfer::ConfigureTransfer() {
   } else if (progress_.verb == "GET" && body_.empty()) {
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   } else {
+    // libcurl reads the caller's bytes in place (CURLOPT_POSTFIELDS does not copy them).
     const char* data = body_.empty() ? kNoBody : reinterpret_cast<const char*>(body_.data());
     curl_easy_setopt(easy, CURLOPT_POSTFIELDS, data);
     curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
@@ -371,7 +372,7 @@ void CurlTransfer::OnTransferDone(CURLcode result) {
                (answer_.status == 303 && progress_.verb != "HEAD");
   if (toGet) {
     progress_.verb = "GET";
-    body_.clear();
+    body_ = {};
   }
   progress_.url = answer_.nextUrl;
   StartTransfer();
@@ -428,7 +429,7 @@ bool CurlTransfer::Send(const std::uint8_t* body, std::size_t size) {
   progress_.verb = settings_.verb;
   progress_.url = settings_.url;
   if (size != 0) {
-    body_.assign(body, body + size);
+    body_ = {body, size};
   }
   if (StartTransfer()) {
     Drive([this] { return CheckRequestSent(); });

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -101,8 +102,8 @@ public:
   // To be filled before Send.
   TransferSettings& Settings() { return settings_; }
 
-  // Starts the transfer with a copy of the body and waits until the request has left. False when it
-  // failed in the send step.
+  // Starts the transfer and waits until the request has left. The body is the caller's, read in place
+  // by this and every repeated transfer; it must outlive this object. False when the send step failed.
   bool Send(const std::uint8_t* body, std::size_t size);
   // Waits for the final answer's header block; false when there is none.
   bool Receive();
@@ -135,7 +136,7 @@ private:
   void Drive(const std::function<bool()>& done);
 
   TransferSettings settings_;
-  std::vector<std::uint8_t> body_; // of the current transfer
+  std::span<const std::uint8_t> body_; // the caller's, of the current transfer
   TransferProgress progress_;
   AnswerState answer_;
   BodyBuffer buffer_;

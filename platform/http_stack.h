@@ -109,7 +109,8 @@ public:
   // `length` code units of the header block, lines separated by CR LF.
   virtual bool AddRequestHeaders(HttpHandle request, const WideBytes& headers, std::size_t length,
                                  std::uint32_t modifiers) = 0;
-  // Sends the request with its body; the stack keeps its own copy of the body.
+  // Sends the request with its body. The body is read in place, never copied (it may be megabytes),
+  // so it must stay as it is until the request handle is closed, as WinHTTP asks of its callers.
   virtual bool SendRequest(HttpHandle request, const std::uint8_t* body, std::size_t bodyLength,
                            std::size_t totalLength) = 0;
   // Waits for the final answer's header block.
