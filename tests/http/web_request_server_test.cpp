@@ -64,6 +64,31 @@ TEST_F(WebRequestServerTest, RecognitionShapedPostArrivesExactly) {
   EXPECT_EQ(seen.Header("Host"), "127.0.0.1:" + std::to_string(server_->Port()));
 }
 
+// The stack reads the body in place: it must arrive whole, also when a redirect sends it again, and
+// stay the caller's as it was.
+TEST_F(WebRequestServerTest, BodyOfMegabytesArrivesWholeThroughARedirectAndStaysTheCallers) {
+  server_->Route("/big-first", [](const ReceivedRequest&) {
+    Reply reply = Reply::Text(307, "");
+    reply.headers.emplace_back("Location", "/big-final");
+    return reply;
+  });
+  server_->Route("/big-final", [](const ReceivedRequest& request) {
+    return Reply::Text(200, std::to_string(request.body.size()));
+  });
+  std::string body(6u << 20, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    body[i] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[(i * 7 + i / 4096) % 64];
+  }
+  WebRequestArgs args;
+  args.url = server_->Url("/big-first");
+  args.method = 1;
+  args.bodyText = body;
+  EXPECT_EQ(WebRequest(args), std::to_string(body.size()));
+  EXPECT_EQ(server_->LastRequest("/big-first").body, body);
+  EXPECT_EQ(server_->LastRequest("/big-final").body, body);
+  EXPECT_EQ(args.bodyText, body);
+}
+
 TEST_F(WebRequestServerTest, BodyBytesWithZerosAndHighBytesArriveAsTheyAre) {
   server_->Route("/bytes", [](const ReceivedRequest& request) { return Reply::Text(200, request.body); });
   WebRequestArgs args;
