@@ -1,8 +1,7 @@
 #include "recognition/request_body.h"
 
-#include "recognition/base64.h"
+#include "util/base64.h"
 
-#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -17,12 +16,9 @@ constexpr std::size_t kChunkBytes = 3 * 4096;
 // EncodeBase64 of the whole, appended piece by piece: Base64 of consecutive groups of three bytes is
 // the concatenation of their Base64, and the text is written once at its final place.
 void AppendBase64(Text& text, const Bytes& bytes) {
-  Bytes chunk;
-  chunk.reserve(std::min(kChunkBytes, bytes.size()));
-  for (std::size_t at = 0; at < bytes.size(); at += kChunkBytes) {
-    const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(at);
-    chunk.assign(begin, begin + static_cast<std::ptrdiff_t>(std::min(kChunkBytes, bytes.size() - at)));
-    text += EncodeBase64(chunk);
+  const std::string_view all(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  for (std::size_t at = 0; at < all.size(); at += kChunkBytes) {
+    text += EncodeBase64(all.substr(at, kChunkBytes));
   }
 }
 
