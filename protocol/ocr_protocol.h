@@ -60,8 +60,13 @@ inline constexpr std::int64_t kDefaultMaxBody = 32LL * 1024 * 1024;
 inline constexpr std::int64_t kDefaultMaxPixels = 40'000'000;
 
 namespace detail {
+// A plain loop: string_view::find is not a constant expression under GCC 12's -fsanitize=undefined.
 constexpr std::string_view Quoted(std::string_view marker) {
-  return marker.substr(1, marker.find('"', 1) - 1);
+  std::size_t end = 1;
+  while (end < marker.size() && marker[end] != '"') {
+    ++end;
+  }
+  return marker.substr(1, end - 1);
 }
 constexpr int PortOf(std::string_view host) {
   int port = 0;
