@@ -1,6 +1,6 @@
-# The picture-decoding benchmark: our decoder, and libjpeg to make its 24-megapixel test picture.
+# The picture-decoding benchmark: our decoder, and the tests' JPEG writer for its 24-megapixel picture.
 if(TARGET quillore_imaging)
-  target_link_libraries(bench_${name} PRIVATE quillore_imaging JPEG::JPEG)
+  target_link_libraries(bench_${name} PRIVATE quillore_imaging quillore_test_support)
 else()
   set_target_properties(bench_${name} PROPERTIES EXCLUDE_FROM_ALL ON)
 endif()

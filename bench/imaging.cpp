@@ -2,6 +2,9 @@
 // same run. Both are timed in wall-clock time (djpeg runs in a child process); djpeg's CPU time is
 // reported as a counter so the two compare on a loaded machine too.
 
+#include "imaging/picture_decoder.h"
+#include "tests/support/jpeg_writer.h"
+
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -16,13 +19,6 @@
 #include <string>
 #include <vector>
 
-// clang-format off
-#include <cstdio>
-#include <jpeglib.h>
-// clang-format on
-
-#include "imaging/picture_decoder.h"
-
 extern char** environ;
 
 namespace {
@@ -32,24 +28,10 @@ constexpr int kHeight = 4000;
 
 // A photograph-like picture: smooth gradients with fine noise, so the file is of a realistic size.
 std::vector<std::uint8_t> EncodeTestPicture() {
-  jpeg_compress_struct info;
-  jpeg_error_mgr errors;
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* memory = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &memory, &size);
-  info.image_width = kWidth;
-  info.image_height = kHeight;
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 90, TRUE);
-  jpeg_start_compress(&info, TRUE);
-  std::vector<std::uint8_t> row(kWidth * 3);
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(kWidth) * kHeight * 3);
   std::uint32_t noise = 12345;
-  while (info.next_scanline < info.image_height) {
-    const int y = static_cast<int>(info.next_scanline);
+  for (int y = 0; y < kHeight; ++y) {
+    std::uint8_t* row = pixels.data() + static_cast<std::size_t>(y) * kWidth * 3;
     for (int x = 0; x < kWidth; ++x) {
       noise = noise * 1664525u + 1013904223u;
       const int jitter = static_cast<int>(noise >> 28) - 8;
@@ -58,14 +40,12 @@ std::vector<std::uint8_t> EncodeTestPicture() {
       row[3 * x + 2] =
           static_cast<std::uint8_t>(std::clamp(((x / 40 + y / 40) % 2) * 120 + 60 + jitter, 0, 255));
     }
-    JSAMPROW pointer = row.data();
-    jpeg_write_scanlines(&info, &pointer, 1);
   }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  std::vector<std::uint8_t> bytes(memory, memory + size);
-  std::free(memory);
-  return bytes;
+  quillore::test::JpegOptions options;
+  options.quality = 90;
+  options.fullChroma = false; // the library's default subsampling, as a camera's
+  return quillore::test::WriteJpeg(kWidth, kHeight, 3, static_cast<std::size_t>(kWidth) * 3, pixels.data(),
+                                   options);
 }
 
 // The picture, in memory and in a temporary file, made once for both benchmarks.

@@ -1,22 +1,20 @@
-// The recognition service against the tesseract command on the same rendered pictures: latency per
-// picture, throughput with one worker and with all, and character error rate.
-#include "bench/tesseract_command.h"
-#include "https_client.h"
-#include "picture_maker.h"
+// The recognition service against the tesseract command on the rendered evaluation set: latency per
+// picture, throughput with one worker and with all, and character error rate in line order and order-free.
+#include "bench/support/engine_runs.h"
+#include "bench/support/set_main.h"
+#include "bench/support/tesseract_command.h"
 #include "service/certificate.h"
-#include "service/line_text.h"
 #include "service/options.h"
 #include "service/server.h"
 #include "service/tesseract_engine.h"
+#include "tests/support/character_error_rate.h"
+#include "tests/support/https_client.h"
 
 #include <benchmark/benchmark.h>
 
-#include <QGuiApplication>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -26,67 +24,9 @@ namespace {
 
 using namespace quillore::service;
 using namespace quillore::service::testing;
-using Clock = std::chrono::steady_clock;
-
-constexpr const char* kLanguages = "chi_sim+eng";
-
-const std::vector<RenderedPicture>& Set() {
-  static const std::vector<RenderedPicture> set = RenderedSet();
-  return set;
-}
-
-// The set written to files once, for the command, in a folder removed when the benchmark ends.
-std::string setFolder;
-
-const std::vector<std::string>& SetFiles() {
-  static const std::vector<std::string> files = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillore-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-      setFolder = pattern;
-    }
-    std::vector<std::string> paths;
-    for (const RenderedPicture& picture : Set()) {
-      const std::string path =
-          (setFolder.empty() ? std::string(".") : setFolder) + "/" + picture.name + ".png";
-      if (FILE* file = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(picture.png.data(), 1, picture.png.size(), file);
-        std::fclose(file);
-      }
-      paths.push_back(path);
-    }
-    return paths;
-  }();
-  return files;
-}
-
-std::vector<std::string> TidyLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      end = text.size();
-    }
-    std::string line = TidyLine(text.substr(start, end - start));
-    if (!line.empty()) {
-      lines.push_back(line);
-    }
-    start = end + 1;
-  }
-  return lines;
-}
-
 using quillore::bench::OwnCpuSeconds;
-
-// CPU seconds spent by the command processes.
-std::atomic<double> commandCpuSeconds{0};
-
-// Runs "tesseract FILE stdout -l chi_sim+eng" and returns its lines, tidied like the service's.
-std::vector<std::string> RunCommand(const std::string& path) {
-  const quillore::bench::CommandRun run = quillore::bench::RunTesseract(path, kLanguages);
-  commandCpuSeconds = commandCpuSeconds + run.cpuSeconds;
-  return TidyLines(run.out);
-}
+using quillore::bench::Set;
+using Clock = std::chrono::steady_clock;
 
 std::vector<std::string> AnswerLines(const std::string& body) {
   const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
@@ -101,6 +41,7 @@ std::vector<std::string> AnswerLines(const std::string& body) {
 
 // Error rate of every picture for every benchmark, for --details.
 std::map<std::string, std::vector<double>> pictureErrors;
+bool details = false;
 
 // What each run measured, for the side-by-side table at the end.
 struct Measured {
@@ -108,6 +49,7 @@ struct Measured {
   double cpuMsPerPicture = 0;
   double picturesPerSecond = 0;
   double errorPercent = 0;
+  double orderFreeErrorPercent = 0;
 };
 std::map<std::string, Measured> measured;
 
@@ -121,7 +63,7 @@ void RunSet(benchmark::State& state, const std::string& label, int parallel, Cpu
   const auto& set = Set();
   std::vector<double>& errors = pictureErrors[label];
   errors.assign(set.size(), 0.0);
-  double errorSum = 0;
+  std::vector<std::vector<std::string>> read(set.size());
   double latencySum = 0;
   std::size_t done = 0;
   const double cpuStart = cpu();
@@ -134,12 +76,10 @@ void RunSet(benchmark::State& state, const std::string& label, int parallel, Cpu
       threads.emplace_back([&] {
         for (std::size_t i = next++; i < set.size(); i = next++) {
           const auto start = Clock::now();
-          const std::vector<std::string> lines = recognise(i);
+          std::vector<std::string> lines = recognise(i);
           const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-          const double error = CharacterErrorRate(set[i].lines, lines);
           std::lock_guard lock(mutex);
-          errorSum += error;
-          errors[i] = error;
+          read[i] = std::move(lines);
           latencySum += seconds;
           ++done;
         }
@@ -150,24 +90,28 @@ void RunSet(benchmark::State& state, const std::string& label, int parallel, Cpu
     }
   }
   const double cpuSeconds = cpu() - cpuStart;
+  quillore::test::ErrorTally tally;
+  for (std::size_t i = 0; i < set.size(); ++i) {
+    tally.Add(set[i].lines, read[i]);
+    errors[i] = quillore::test::CharacterErrorRate(set[i].lines, read[i]);
+  }
   state.SetItemsProcessed(static_cast<std::int64_t>(done));
   state.counters["cpu_ms_per_picture"] = cpuSeconds * 1000 / static_cast<double>(done);
   state.counters["ms_per_picture"] = latencySum * 1000 / static_cast<double>(done);
   state.counters["pictures_per_s"] =
       benchmark::Counter(static_cast<double>(done), benchmark::Counter::kIsRate);
-  state.counters["CER_percent"] = errorSum * 100 / static_cast<double>(done);
+  state.counters["CER_percent"] = tally.Rate() * 100;
+  state.counters["order_free_CER_percent"] = tally.OrderFreeRate() * 100;
   const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
   measured[label] = {latencySum * 1000 / static_cast<double>(done),
                      cpuSeconds * 1000 / static_cast<double>(done), static_cast<double>(done) / wall,
-                     errorSum * 100 / static_cast<double>(done)};
+                     tally.Rate() * 100, tally.OrderFreeRate() * 100};
 }
 
 void BM_Command(benchmark::State& state) {
   const int parallel = static_cast<int>(state.range(0));
-  const auto& files = SetFiles();
-  RunSet(
-      state, "command/" + std::to_string(parallel), parallel, [] { return commandCpuSeconds.load(); },
-      [&](std::size_t i) { return RunCommand(files[i]); });
+  RunSet(state, "command/" + std::to_string(parallel), parallel, quillore::bench::CommandCpuSeconds,
+         [&](std::size_t i) { return quillore::bench::ReadWithCommand(Set()[i].path); });
 }
 
 void BM_Service(benchmark::State& state) {
@@ -183,7 +127,8 @@ void BM_Service(benchmark::State& state) {
   config.certificatePem = pair.certificatePem;
   config.keyPem = pair.keyPem;
   auto server = Server::Start(
-      config, [](std::string& e) { return MakeTesseractEngine(kLanguages, e); }, nullptr, error);
+      config, [](std::string& e) { return MakeTesseractEngine(quillore::bench::kLanguages, e); }, nullptr,
+      error);
   if (!server) {
     state.SkipWithError(error.c_str());
     return;
@@ -193,7 +138,7 @@ void BM_Service(benchmark::State& state) {
   RunSet(state, "service/" + std::to_string(workers) + "/" + std::to_string(state.range(1)), workers,
          &OwnCpuSeconds, [&](std::size_t i) {
            const HttpReply reply = PostPicture(port, set[i].png);
-           return AnswerLines(reply.body);
+           return quillore::bench::Tidied(AnswerLines(reply.body));
          });
 }
 
@@ -228,11 +173,14 @@ void PrintComparison() {
   if (measured.empty()) {
     return;
   }
-  std::printf("\n| run | wall ms per picture | CPU ms per picture | pictures per second | CER %% |\n");
-  std::printf("|---|---:|---:|---:|---:|\n");
+  std::printf(
+      "\n%zu pictures\n| run | wall ms per picture | CPU ms per picture | pictures per second | CER %% | "
+      "order-free CER %% |\n",
+      Set().size());
+  std::printf("|---|---:|---:|---:|---:|---:|\n");
   for (const auto& [label, m] : measured) {
-    std::printf("| %s | %.0f | %.0f | %.2f | %.2f |\n", Describe(label).c_str(), m.msPerPicture,
-                m.cpuMsPerPicture, m.picturesPerSecond, m.errorPercent);
+    std::printf("| %s | %.0f | %.0f | %.2f | %.2f | %.2f |\n", Describe(label).c_str(), m.msPerPicture,
+                m.cpuMsPerPicture, m.picturesPerSecond, m.errorPercent, m.orderFreeErrorPercent);
   }
   const std::string all = std::to_string(kAll);
   const auto ratio = [&](const std::string& ours, const std::string& theirs, auto field, const char* what) {
@@ -251,13 +199,28 @@ void PrintComparison() {
         "throughput, service all workers / command all cores");
 }
 
+void Report() {
+  PrintComparison();
+  if (details) {
+    // Character error rate in percent of each picture (rows) in each run (columns).
+    std::printf("%-28s", "picture");
+    for (const auto& [name, errors] : pictureErrors) {
+      std::printf(" %14.14s", name.c_str());
+    }
+    std::printf("\n");
+    for (std::size_t i = 0; i < Set().size(); ++i) {
+      std::printf("%-28s", Set()[i].name.c_str());
+      for (const auto& [name, errors] : pictureErrors) {
+        std::printf(" %14.1f", errors[i] * 100);
+      }
+      std::printf("\n");
+    }
+  }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-  quillore::bench::StartLikeTheService(argv);
-  int qtArgc = 1;
-  QGuiApplication app(qtArgc, argv);
-  bool details = false;
   for (int i = 1; i < argc; ++i) {
     if (std::string_view(argv[i]) == "--details") {
       details = true;
@@ -266,27 +229,5 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  PrintComparison();
-  if (!setFolder.empty()) {
-    std::filesystem::remove_all(setFolder);
-  }
-  if (details) {
-    // Character error rate in percent of each picture (rows) in each run (columns).
-    std::printf("%-24s", "picture");
-    for (const auto& [name, errors] : pictureErrors) {
-      std::printf(" %14.14s", name.c_str());
-    }
-    std::printf("\n");
-    for (std::size_t i = 0; i < Set().size(); ++i) {
-      std::printf("%-24s", Set()[i].name.c_str());
-      for (const auto& [name, errors] : pictureErrors) {
-        std::printf(" %14.1f", errors[i] * 100);
-      }
-      std::printf("\n");
-    }
-  }
-  return 0;
+  return quillore::bench::RunSetBenchmarks(argc, argv, Report);
 }

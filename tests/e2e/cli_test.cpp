@@ -41,7 +41,7 @@ TEST_F(CliAgainstService, PrintsTheTextOfARenderedPicture) {
 }
 
 TEST_F(CliAgainstService, JsonGivesOneLinePerPictureWithTextsAndBoxesInThePicture) {
-  const auto english = service::testing::RenderLines({"A second picture, one line."}, 28, false, false);
+  const auto english = test::RenderLines({"A second picture, one line."}, 28, false, false);
   const std::string englishPath = files_->Write("pictures/english.png", english.png);
   const ProgramRun run = Cli({"--json", picturePath_, englishPath});
   ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -49,7 +49,7 @@ TEST_F(CliAgainstService, JsonGivesOneLinePerPictureWithTextsAndBoxesInThePictur
   ASSERT_EQ(objects.size(), 2u) << run.out;
 
   const struct {
-    const service::testing::RenderedPicture& picture;
+    const test::RenderedPicture& picture;
     const std::string& path;
   } expected[] = {{*drawn_, picturePath_}, {english, englishPath}};
   for (std::size_t i = 0; i < objects.size(); ++i) {

@@ -1,6 +1,6 @@
 #include "local_service.h"
 
-#include "picture_maker.h"
+#include "tests/support/character_error_rate.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -233,13 +233,13 @@ void WriteServiceConfig(const std::string& configHome, int port, const std::stri
 
 ::testing::AssertionResult ReadAsDrawn(const std::vector<std::string>& drawn,
                                        const std::vector<std::string>& recognised) {
-  using service::testing::CharacterErrorRate;
+  using test::CharacterErrorRate;
   std::ostringstream why;
   bool good = true;
   for (const std::string& line : drawn) {
     double best = 1.0;
     for (const std::string& candidate : recognised) {
-      best = std::min(best, CharacterErrorRate({line}, {candidate}));
+      best = std::min(best, CharacterErrorRate(line, candidate));
     }
     if (best > kMaxLineErrorRate) {
       good = false;
@@ -264,7 +264,7 @@ void WriteServiceConfig(const std::string& configHome, int port, const std::stri
 void ServiceSuite::SetUpTestSuite() {
   service_ = new LocalService;
   files_ = new TemporaryFolder("quillore-e2e-pictures");
-  drawn_ = new service::testing::RenderedPicture(DrawnPicture());
+  drawn_ = new test::RenderedPicture(DrawnPicture());
   picturePath_ = files_->Write("pictures/drawn.png", drawn_->png);
 }
 
@@ -277,9 +277,9 @@ void ServiceSuite::TearDownTestSuite() {
   service_ = nullptr;
 }
 
-service::testing::RenderedPicture DrawnPicture() {
-  return service::testing::RenderLines({"Drop a picture and read its text.", "图片里的文字变成可编辑的文字"},
-                                       32, true, false);
+test::RenderedPicture DrawnPicture() {
+  return test::RenderLines({"Drop a picture and read its text.", "图片里的文字变成可编辑的文字"}, 32, true,
+                           false);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

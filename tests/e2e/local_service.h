@@ -2,7 +2,7 @@
 // temporary folders, and the check that recognised lines read as the drawn ones.
 #pragma once
 
-#include "picture_maker.h"
+#include "tests/support/pictures/text_pictures.h"
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
@@ -110,7 +110,7 @@ inline constexpr double kMaxLineErrorRate = 0.10;
 
 // The picture both ways of using the program are given: an English and a Chinese line, dark on light,
 // small enough to show whole on the window's panel. Needs a QGuiApplication.
-service::testing::RenderedPicture DrawnPicture();
+test::RenderedPicture DrawnPicture();
 
 // A fixture whose suite shares one local service and DrawnPicture() written to a file: set up before
 // the suite's first test and stopped after its last (suites run one after the other).
@@ -121,7 +121,7 @@ protected:
 
   static inline LocalService* service_ = nullptr;
   static inline TemporaryFolder* files_ = nullptr;
-  static inline service::testing::RenderedPicture* drawn_ = nullptr;
+  static inline test::RenderedPicture* drawn_ = nullptr;
   static inline std::string picturePath_;
 };
 

@@ -10,11 +10,6 @@
 #include <cstring>
 #include <stdexcept>
 
-// clang-format off
-#include <cstdio>
-#include <jpeglib.h>
-// clang-format on
-
 namespace quillore::imaging::testing {
 
 RgbaImage MakePattern(int width, int height, bool withAlpha) {
@@ -136,66 +131,7 @@ ByteVector WriteInterlacedPng(const RgbaImage& image) {
 }
 
 ByteVector WriteJpeg(const RgbaImage& image, const JpegOptions& options) {
-  jpeg_compress_struct info;
-  jpeg_error_mgr errors;
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* memory = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &memory, &size);
-  info.image_width = static_cast<JDIMENSION>(image.width);
-  info.image_height = static_cast<JDIMENSION>(image.height);
-  info.input_components = options.grayscale ? 1 : options.cmyk ? 4 : 3;
-  info.in_color_space = options.grayscale ? JCS_GRAYSCALE : options.cmyk ? JCS_CMYK : JCS_RGB;
-  jpeg_set_defaults(&info);
-  if (options.cmyk) {
-    jpeg_set_colorspace(&info, JCS_CMYK); // plain CMYK, with the Adobe marker
-  }
-  jpeg_set_quality(&info, options.quality, TRUE);
-  if (options.fullChroma) {
-    for (int c = 0; c < info.num_components; ++c) {
-      info.comp_info[c].h_samp_factor = 1;
-      info.comp_info[c].v_samp_factor = 1;
-    }
-  }
-  std::vector<jpeg_scan_info> scans;
-  if (options.progressive) {
-    jpeg_simple_progression(&info);
-  }
-  if (options.manyScans) {
-    // DC, then every AC coefficient alone, each first at Al 10 and refined bit by bit to Al 0.
-    constexpr int kTopBit = 10;
-    for (int band = 0; band < 64; ++band) {
-      for (int al = kTopBit; al >= 0; --al) {
-        jpeg_scan_info scan{};
-        scan.comps_in_scan = 1;
-        scan.component_index[0] = 0;
-        scan.Ss = band, scan.Se = band;
-        scan.Ah = al == kTopBit ? 0 : al + 1;
-        scan.Al = al;
-        scans.push_back(scan);
-      }
-    }
-    info.scan_info = scans.data();
-    info.num_scans = static_cast<int>(scans.size());
-  }
-  jpeg_start_compress(&info, TRUE);
-  ByteVector row(static_cast<std::size_t>(image.width) * 4);
-  while (info.next_scanline < info.image_height) {
-    const std::uint8_t* source = image.Row(static_cast<int>(info.next_scanline));
-    for (int x = 0; x < image.width; ++x) {
-      for (int c = 0; c < info.input_components; ++c) {
-        row[static_cast<std::size_t>(x * info.input_components + c)] = source[4 * x + c];
-      }
-    }
-    JSAMPROW rowPointer = row.data();
-    jpeg_write_scanlines(&info, &rowPointer, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  ByteVector out(memory, memory + size);
-  std::free(memory);
-  return out;
+  return test::WriteJpeg(image.width, image.height, 4, image.Stride(), image.pixels.data(), options);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "imaging/rgba_image.h"
+#include "tests/support/jpeg_writer.h"
 
 #include <cstdint>
 #include <string>
@@ -24,14 +25,8 @@ ByteVector WritePalettePng(int width, int height, const std::vector<std::uint8_t
 // An interlaced (Adam7) RGB PNG through libpng's full writer.
 ByteVector WriteInterlacedPng(const RgbaImage& image);
 
-struct JpegOptions {
-  int quality = 100;
-  bool grayscale = false;
-  bool cmyk = false;        // samples C, M, Y, K taken from R, G, B, A of the image
-  bool progressive = false; // the library's standard progression
-  bool fullChroma = true;   // no chroma subsampling
-  bool manyScans = false;   // a valid progression of several hundred scans (grayscale only)
-};
+using test::JpegOptions;
+// The tests' JPEG writer, fed the pattern's RGBA pixels.
 ByteVector WriteJpeg(const RgbaImage& image, const JpegOptions& options = {});
 
 struct GifFrame {

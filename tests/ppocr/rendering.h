@@ -1,6 +1,9 @@
-// Pictures with known text for the PP-OCR engine's tests and benchmark, drawn with Qt, and the
-// character error rate of what was read from them.
+// The test-support library's pictures with known text as OpenCV pictures, for the PP-OCR engine's
+// tests, and its character error rate.
 #pragma once
+
+#include "tests/support/character_error_rate.h"
+#include "tests/support/pictures/text_pictures.h"
 
 #include <opencv2/core.hpp>
 #include <string>
@@ -8,13 +11,12 @@
 
 namespace quillore::ppocr::testing {
 
-struct TextStyle {
-  const char* family = "Noto Sans CJK SC";
-  int pixelSize = 24;
-  bool lightOnDark = false;
-  int margin = 24;
-  double lineSpacing = 1.8; // distance between baselines, in pixel sizes
-};
+using test::CharacterErrorRate;
+using test::CodePointCount;
+using test::TextStyle;
+
+// The picture's pixels as a BGR matrix of its own.
+cv::Mat ToMat(const test::RenderedPicture& picture);
 
 // One line per entry, left-aligned, as a BGR picture just large enough for the text and its margins.
 // Needs a QGuiApplication.
@@ -27,14 +29,7 @@ cv::Mat RenderTable(const std::vector<std::vector<std::string>>& rows, const std
 // Text written top to bottom, one character under the other.
 cv::Mat RenderVertical(const std::string& text, const TextStyle& style);
 
-// Levenshtein distance between the code points of `recognised` and `expected`, divided by the number
-// of code points of `expected` (1 when `expected` is empty and `recognised` is not).
-double CharacterErrorRate(const std::string& expected, const std::string& recognised);
-
-// Number of code points of a UTF-8 text.
-std::size_t CodePointCount(const std::string& utf8);
-
-// A recognition set: English and Chinese, several sizes, dark on light and light on dark.
+// The rendered evaluation set.
 struct SetPicture {
   std::string name;
   std::vector<std::string> lines;

@@ -1,8 +1,8 @@
 // A body announced larger than the limit: the client must get the refusal, not a reset connection.
 #include "fake_engine.h"
-#include "https_client.h"
 #include "service/certificate.h"
 #include "service/server.h"
+#include "tests/support/https_client.h"
 
 #include <gtest/gtest.h>
 

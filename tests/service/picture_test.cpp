@@ -1,7 +1,7 @@
 #include "fake_engine.h"
-#include "picture_maker.h"
 #include "service/picture.h"
 #include "service/recognition.h"
+#include "tests/support/pictures/text_pictures.h"
 
 #include <gtest/gtest.h>
 #include <leptonica/allheaders.h>
@@ -111,8 +111,8 @@ TEST(DecodePicture, DecodesGoodPicturesAndRefusesBrokenOnes) {
 }
 
 TEST(PreparePicture, InvertsLightOnDarkOnly) {
-  const auto dark = testing::RenderLines({"Light text"}, 24, false, true);
-  const auto light = testing::RenderLines({"Dark text"}, 24, false, false);
+  const auto dark = test::RenderLines({"Light text"}, 24, false, true);
+  const auto light = test::RenderLines({"Dark text"}, 24, false, false);
   PixPtr pix;
   ASSERT_EQ(DecodePicture(dark.png, kLimit, pix), PictureError::None);
   PreparedPicture prepared = PreparePicture(pix.get(), {});
@@ -148,7 +148,7 @@ TEST(PreparePicture, TransparentBackgroundCountsAsWhite) {
 
 TEST(PreparePicture, ScalesSmallTextUpAndLeavesLargeTextAlone) {
   PixPtr pix;
-  const auto small = testing::RenderLines({"small text here", "and one more line"}, 11, false, false);
+  const auto small = test::RenderLines({"small text here", "and one more line"}, 11, false, false);
   ASSERT_EQ(DecodePicture(small.png, kLimit, pix), PictureError::None);
   const PreparedPicture scaled = PreparePicture(pix.get(), {});
   EXPECT_GT(scaled.scale, 1.5);
@@ -156,7 +156,7 @@ TEST(PreparePicture, ScalesSmallTextUpAndLeavesLargeTextAlone) {
   EXPECT_NEAR(pixGetWidth(scaled.pix.get()), small.width * scaled.scale, 2);
   EXPECT_EQ(PreparePicture(pix.get(), {.invertDark = true, .upscale = false}).scale, 1.0); // switched off
 
-  const auto large = testing::RenderLines({"large text here"}, 40, false, false);
+  const auto large = test::RenderLines({"large text here"}, 40, false, false);
   ASSERT_EQ(DecodePicture(large.png, kLimit, pix), PictureError::None);
   EXPECT_EQ(PreparePicture(pix.get(), {}).scale, 1.0);
 }
@@ -264,7 +264,7 @@ TEST(EstimateTextHeight, GrowsWithTheFontSize) {
   int previous = 0;
   for (int size : {11, 16, 24, 40}) {
     PixPtr pix;
-    const auto picture = testing::RenderLines({"今天天气很好", "The quick brown fox"}, size, true, false);
+    const auto picture = test::RenderLines({"今天天气很好", "The quick brown fox"}, size, true, false);
     ASSERT_EQ(DecodePicture(picture.png, kLimit, pix), PictureError::None);
     PixPtr grey(pixConvertTo8(pix.get(), 0));
     const int height = EstimateTextHeight(grey.get());
@@ -286,7 +286,7 @@ namespace {
 TEST(RecognizePictureBytes, GivesBoxesInTheSentPicturesPixelsAfterScaling) {
   // The fake engine boxes the whole picture it is given, so the box shows the mapping back.
   testing::FakeEngine engine(std::make_shared<testing::Gate>());
-  const auto small = testing::RenderLines({"tiny text on a line", "and a second line"}, 10, false, false);
+  const auto small = test::RenderLines({"tiny text on a line", "and a second line"}, 10, false, false);
   const RecognitionResult result = RecognizePictureBytes(engine, small.png, 40'000'000, {});
   ASSERT_EQ(result.error, PictureError::None);
   ASSERT_EQ(result.lines.size(), 1u);
@@ -340,9 +340,9 @@ TEST(RecognizePictureBytes, HandsTheEngineThePreparedPixels) {
 TEST(RecognizePictureBytes, ReportsWhyAPictureCannotBeRead) {
   testing::FakeEngine engine(std::make_shared<testing::Gate>());
   EXPECT_EQ(RecognizePictureBytes(engine, "", 100, {}).error, PictureError::Empty);
-  EXPECT_EQ(RecognizePictureBytes(engine, testing::PlainPicture(20, 20), 100, {}).error,
+  EXPECT_EQ(RecognizePictureBytes(engine, test::PlainPicture(20, 20), 100, {}).error,
             PictureError::TooManyPixels);
-  EXPECT_EQ(RecognizePictureBytes(engine, testing::PlainPicture(20, 20), 400, {}).error, PictureError::None);
+  EXPECT_EQ(RecognizePictureBytes(engine, test::PlainPicture(20, 20), 400, {}).error, PictureError::None);
 }
 
 } // namespace

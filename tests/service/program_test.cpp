@@ -1,10 +1,10 @@
 // quillore-ocrd as a program: options, first start with each engine, the OpenMP restart, the health
 // check, SIGTERM, and refusing to start without usable models.
-#include "https_client.h"
-#include "picture_maker.h"
 #include "service/ppocr/model_files.h"
 #include "temp_folder.h"
 #include "test_engines.h"
+#include "tests/support/https_client.h"
+#include "tests/support/pictures/text_pictures.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -227,7 +227,7 @@ TEST_P(ProgramWithEngine, ServesOnItsOwnCertificateAndStopsCleanlyOnSigterm) {
   const std::string environment = ReadFile("/proc/" + std::to_string(program.Pid()) + "/environ");
   EXPECT_NE(environment.find(std::string("OMP_THREAD_LIMIT=1\0", 19)), std::string::npos);
 
-  const auto picture = testing::RenderLines({"Hello from the service"}, 28, false, false);
+  const auto picture = test::RenderLines({"Hello from the service"}, 28, false, false);
   const testing::HttpReply reply = testing::PostPicture(port, picture.png);
   EXPECT_EQ(reply.status, 200);
   EXPECT_NE(reply.body.find("\"text\": [\"Hello from the service\"]"), std::string::npos) << reply.body;

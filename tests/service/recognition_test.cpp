@@ -1,11 +1,12 @@
 // Recognition with the real engines: rendered pictures with known text through the whole service, once
 // with each engine.
-#include "https_client.h"
-#include "picture_maker.h"
 #include "service/certificate.h"
 #include "service/line_text.h"
 #include "service/server.h"
 #include "test_engines.h"
+#include "tests/support/character_error_rate.h"
+#include "tests/support/https_client.h"
+#include "tests/support/pictures/rendered_set.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +18,10 @@
 namespace quillore::service {
 namespace {
 
-using testing::CharacterErrorRate;
+using test::CharacterErrorRate;
+using test::RenderedPicture;
 using testing::HttpReply;
 using testing::PostPicture;
-using testing::RenderedPicture;
 
 // Allowed character error rate per picture: about two wrong characters in the three Chinese lines.
 // On this set both engines measured 0% for most pictures and 2.6% at worst.
@@ -63,7 +64,7 @@ bool HasSpaceBetweenChinese(const std::string& utf8) {
 TEST_P(Recognition, ReadsRenderedEnglishAndChineseAtEverySizeAndPolarity) {
   const auto server = StartServer(2);
   ASSERT_TRUE(server);
-  const std::vector<RenderedPicture> set = testing::RenderedSet();
+  const std::vector<RenderedPicture> set = test::RenderedSet();
   std::vector<std::future<HttpReply>> replies;
   for (const RenderedPicture& picture : set) {
     replies.push_back(
@@ -127,7 +128,7 @@ TEST_P(Recognition, ReadsRenderedEnglishAndChineseAtEverySizeAndPolarity) {
 TEST_P(Recognition, APictureWithoutTextGivesAnEmptyAnswer) {
   const auto server = StartServer(1);
   ASSERT_TRUE(server);
-  const HttpReply reply = PostPicture(server->Port(), testing::PlainPicture(300, 200));
+  const HttpReply reply = PostPicture(server->Port(), test::PlainPicture(300, 200));
   EXPECT_EQ(reply.status, 200);
   EXPECT_EQ(reply.body, "{\"position\": [], \"count\": 0, \"layout\": {\"skew\": 0.00, \"blocks\": [], "
                         "\"lines\": [], \"paragraphs\": [], \"tables\": []}, \"text\": []}");
@@ -138,8 +139,8 @@ TEST_P(Recognition, BoxesOfSmallTextAreInTheSentPicturesPixels) {
   ASSERT_TRUE(server);
   // Tesseract reads small text on a larger copy, PP-OCR scales each line itself; either way the
   // boxes must fit the picture as sent.
-  const RenderedPicture small = testing::RenderLines({"Small print matters"}, 11, false, false);
-  const RenderedPicture large = testing::RenderLines({"Small print matters"}, 44, false, false);
+  const RenderedPicture small = test::RenderLines({"Small print matters"}, 11, false, false);
+  const RenderedPicture large = test::RenderLines({"Small print matters"}, 44, false, false);
   const nlohmann::json smallAnswer = nlohmann::json::parse(PostPicture(server->Port(), small.png).body);
   const nlohmann::json largeAnswer = nlohmann::json::parse(PostPicture(server->Port(), large.png).body);
   ASSERT_EQ(smallAnswer["count"], 1);

@@ -1,8 +1,8 @@
 #include "fake_engine.h"
-#include "https_client.h"
-#include "picture_maker.h"
 #include "service/certificate.h"
 #include "service/server.h"
+#include "tests/support/https_client.h"
+#include "tests/support/pictures/text_pictures.h"
 #include "util/base64.h"
 
 #include <arpa/inet.h>
@@ -24,10 +24,10 @@
 namespace quillore::service {
 namespace {
 
+using test::PlainPicture;
 using testing::Gate;
 using testing::HttpReply;
 using testing::HttpRequest;
-using testing::PlainPicture;
 using testing::PostPicture;
 
 const CertificatePair& TestCertificate() {

@@ -1,4 +1,4 @@
-#include "https_client.h"
+#include "tests/support/https_client.h"
 
 #include "util/base64.h"
 

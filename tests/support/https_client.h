@@ -1,4 +1,4 @@
-// A small HTTPS client over libcurl for talking to the service in tests and the benchmark.
+// A small HTTPS client over libcurl for talking to the service in tests and benchmarks.
 #pragma once
 
 #include <string>
