@@ -1,8 +1,9 @@
 // Both engines read a picture the same whatever the layout of its view: grey or colour, with or
 // without a fourth byte, rows packed or padded.
-#include "picture_maker.h"
 #include "service/picture.h"
 #include "test_engines.h"
+#include "tests/support/character_error_rate.h"
+#include "tests/support/pictures/text_pictures.h"
 
 #include <gtest/gtest.h>
 
@@ -40,8 +41,7 @@ TEST_P(EngineView, ReadsTheSameLinesFromEveryLayout) {
   std::unique_ptr<Engine> engine = testing::EngineFactoryFor(GetParam())(error);
   ASSERT_NE(engine, nullptr) << error;
 
-  const auto picture =
-      testing::RenderLines({"Seven views of one picture", "all read alike"}, 24, false, false);
+  const auto picture = test::RenderLines({"Seven views of one picture", "all read alike"}, 24, false, false);
   PixPtr decoded;
   ASSERT_EQ(DecodePicture(picture.png, 40'000'000, decoded), PictureError::None);
   const PicturePixels pixels(
@@ -51,7 +51,7 @@ TEST_P(EngineView, ReadsTheSameLinesFromEveryLayout) {
   grey.width -= (grey.width + 1) % 4; // off the blank margin: packed rows then end inside a 4-byte word
   const std::vector<RecognizedLine> expected = engine->Recognize(grey);
   ASSERT_EQ(expected.size(), 2u);
-  EXPECT_LE(testing::CharacterErrorRate(picture.lines, {expected[0].text, expected[1].text}), 0.1)
+  EXPECT_LE(test::CharacterErrorRate(picture.lines, {expected[0].text, expected[1].text}), 0.1)
       << expected[0].text << "\n"
       << expected[1].text;
 

@@ -314,7 +314,7 @@ public:
 };
 
 TEST(RecognizePictureBytes, HandsTheEngineThePreparedPixels) {
-  const auto dark = testing::RenderLines({"small light text", "on a dark ground"}, 11, false, true);
+  const auto dark = test::RenderLines({"small light text", "on a dark ground"}, 11, false, true);
   PixPtr decoded;
   ASSERT_EQ(DecodePicture(dark.png, kLimit, decoded), PictureError::None);
   const PreparedPicture prepared = PreparePicture(decoded.get(), {});
