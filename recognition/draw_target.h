@@ -1,9 +1,9 @@
 // What the recognition draws on and writes to: the draw panel and the edit box, or test recorders.
 #pragma once
 
-#include <cstdint>
-
 #include "util/text.h"
+
+#include <cstdint>
 
 namespace quillore {
 
