@@ -163,18 +163,19 @@ bool UnitsOfCharset(std::string_view bytes, const char* iconvName, std::u16strin
 }
 
 // GBK of code units up to the first U+0000.
-Text GbkOfUnits(std::u16string_view units) {
+std::string GbkOfUnits(std::u16string_view units) {
   units = units.substr(0, units.find(u'\0'));
-  Text text;
+  std::string text;
   codepage::GbkTable::Get().AppendGbk(units, text);
   return text;
 }
 
 } // namespace
 
-bool StreamReadText(const Bytes& bytes, const Text& charset, Text& text) {
+bool StreamReadText(const std::vector<std::uint8_t>& bytes, const std::string& charset, std::string& text) {
   text.clear();
-  const char* iconvName = IconvNameOf(View(charset));
+  std::string_view label(charset);
+  const char* iconvName = IconvNameOf(label.substr(0, label.find('\0')));
   if (iconvName == nullptr || !AutomationObjectsAvailable()) {
     return false;
   }

@@ -3,14 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace quillore {
 namespace {
 
-Bytes B(std::string_view bytes) {
-  return Bytes(bytes.begin(), bytes.end());
+std::vector<std::uint8_t> B(std::string_view bytes) {
+  return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 
 class TextStream : public ::testing::Test {
@@ -58,7 +61,7 @@ const Case kCases[] = {
 
 TEST_F(TextStream, ConvertsWebLabels) {
   for (const Case& row : kCases) {
-    Text text = "stale";
+    std::string text = "stale";
     EXPECT_TRUE(StreamReadText(B(row.bytes), row.charset, text)) << row.charset;
     EXPECT_EQ(text, row.gbk) << row.charset << " " << row.bytes;
   }
@@ -66,7 +69,7 @@ TEST_F(TextStream, ConvertsWebLabels) {
 
 TEST_F(TextStream, EveryWindowsCodePageLabelIsKnown) {
   for (int page = 1250; page <= 1258; ++page) {
-    Text text;
+    std::string text;
     std::string label = "windows-" + std::to_string(page);
     EXPECT_TRUE(StreamReadText(B("abc"), label, text)) << label;
     EXPECT_EQ(text, "abc") << label;
@@ -84,22 +87,31 @@ TEST_F(TextStream, UnknownLabelsFailWithEmptyText) {
       "utf-8-and-a-very-long-tail-here", // longer than any label
   };
   for (const char* label : labels) {
-    Text text = "stale";
+    std::string text = "stale";
     EXPECT_FALSE(StreamReadText(B("abc"), label, text)) << label;
     EXPECT_EQ(text, "") << label;
   }
 }
 
+// The label is text like any other: it ends at its first zero byte, and what follows is not read.
+TEST_F(TextStream, LabelEndsAtItsFirstZeroByte) {
+  std::string text = "stale";
+  EXPECT_TRUE(StreamReadText(B("abc"), std::string("utf-8\0junk", 10), text));
+  EXPECT_EQ(text, "abc");
+  EXPECT_FALSE(StreamReadText(B("abc"), std::string("\0utf-8", 6), text));
+  EXPECT_EQ(text, "");
+}
+
 TEST_F(TextStream, FailsWhenNoObjectCanBeCreated) {
   ScopedAutomationFailure failure;
-  Text text = "stale";
+  std::string text = "stale";
   EXPECT_FALSE(StreamReadText(B("abc"), "utf-8", text));
   EXPECT_EQ(text, "");
 }
 
 TEST(TextStreamThread, FailsOnAThreadThatDidNotInitialise) {
   bool converted = true;
-  Text text = "stale";
+  std::string text = "stale";
   std::thread([&] { converted = StreamReadText(B("abc"), "utf-8", text); }).join();
   EXPECT_FALSE(converted);
   EXPECT_EQ(text, "");
