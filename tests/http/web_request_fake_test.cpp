@@ -4,7 +4,7 @@
 #include "platform/automation.h"
 #include "platform/codepage.h"
 #include "platform/events.h"
-#include "platform/fake_http_stack.h"
+#include "tests/support/fake_http_stack.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

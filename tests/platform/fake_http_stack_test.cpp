@@ -1,5 +1,5 @@
 #include "platform/codepage.h"
-#include "platform/fake_http_stack.h"
+#include "tests/support/fake_http_stack.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

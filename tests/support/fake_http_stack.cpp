@@ -1,4 +1,4 @@
-#include "platform/fake_http_stack.h"
+#include "tests/support/fake_http_stack.h"
 
 #include "platform/codepage.h"
 
