@@ -27,8 +27,9 @@ foreach(file IN LISTS files)
     if(folder IN_LIST allowed OR NOT IS_DIRECTORY ${SOURCE_DIR}/${folder})
       continue()
     endif()
-    list(APPEND problems
-         "  ${FOLDER}/${name} includes \"${path}\", but quillore_${FOLDER} does not link quillore_${folder}")
+    set(problem "  ${FOLDER}/${name} includes \"${path}\", ")
+    string(APPEND problem "but the library of ${FOLDER}/ does not link that of ${folder}/")
+    list(APPEND problems "${problem}")
   endforeach()
 endforeach()
 

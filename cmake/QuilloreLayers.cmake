@@ -1,7 +1,7 @@
-# The layering made a build rule. A layer is a source folder X with its library quillore_X; its code may
-# use only the layers its library links (directly or through another layer). Two checks hold a layer to
-# that, both part of the build:
-# - its #include lines: a header of a project folder Y needs quillore_Y among the libraries it links;
+# The layering made a build rule. A layer is a source folder X with its library (quillore_X unless
+# registered with another name); its code may use only the layers its library links (directly or
+# through another layer). Two checks hold a layer to that, both part of the build:
+# - its #include lines: a header of a project folder Y needs Y's library among the libraries it links;
 # - its link: every object of its archive is linked, with only the libraries it links, into a small
 #   program, so a call into a layer above it is an undefined reference. (With static libraries such a
 #   call would otherwise resolve silently in the final program, which links everything.)
@@ -20,9 +20,15 @@ function(quillore_layer layer)
   quillore_register_layer(${layer})
 endfunction()
 
-# Puts an existing library quillore_<layer> (built from <layer>/) under the checks.
+# Puts an existing library built from <layer>/ under the checks: quillore_<layer>, or the TARGET given.
 function(quillore_register_layer layer)
+  cmake_parse_arguments(ARG "" "TARGET" "" ${ARGN})
+  if(NOT ARG_TARGET)
+    set(ARG_TARGET quillore_${layer})
+  endif()
   set_property(GLOBAL APPEND PROPERTY QUILLORE_LAYERS ${layer})
+  set_property(GLOBAL PROPERTY QUILLORE_LAYER_TARGET_${layer} ${ARG_TARGET})
+  set_property(GLOBAL PROPERTY QUILLORE_LAYER_FOLDER_${ARG_TARGET} ${layer})
 endfunction()
 
 # The quillore_* libraries `target` links, directly or through others, itself excluded.
@@ -54,13 +60,18 @@ function(quillore_check_layers)
   set(checkMain ${PROJECT_BINARY_DIR}/layer_checks/main.cpp)
   file(CONFIGURE OUTPUT ${checkMain} CONTENT "int main() { return 0; }\n")
   foreach(layer IN LISTS layers)
-    if(NOT TARGET quillore_${layer})
+    get_property(target GLOBAL PROPERTY QUILLORE_LAYER_TARGET_${layer})
+    if(NOT TARGET ${target})
       continue()
     endif()
-    quillore_link_closure(quillore_${layer} linked)
+    # The folders of the libraries it links: a registered layer's own, else quillore_<folder>.
+    quillore_link_closure(${target} linked)
     set(allowed ${layer})
     foreach(library IN LISTS linked)
-      string(REGEX REPLACE "^quillore_" "" folder ${library})
+      get_property(folder GLOBAL PROPERTY QUILLORE_LAYER_FOLDER_${library})
+      if(NOT folder)
+        string(REGEX REPLACE "^quillore_" "" folder ${library})
+      endif()
       list(APPEND allowed ${folder})
     endforeach()
     list(JOIN allowed "," allowedText)
@@ -77,7 +88,7 @@ function(quillore_check_layers)
       COMMENT "Checking the includes of ${layer}/"
       VERBATIM)
     add_custom_target(quillore_${layer}_includes DEPENDS ${stamp})
-    add_dependencies(quillore_${layer} quillore_${layer}_includes)
+    add_dependencies(${target} quillore_${layer}_includes)
 
     # The link: the whole archive into a program with nothing but what the layer links.
     if(CMAKE_VERSION VERSION_LESS 3.24)
@@ -85,7 +96,7 @@ function(quillore_check_layers)
     endif()
     add_executable(quillore_${layer}_link_check ${checkMain})
     target_link_libraries(quillore_${layer}_link_check
-                          PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,quillore_${layer}>")
+                          PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${target}>")
     set_target_properties(quillore_${layer}_link_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY
                                                                   ${PROJECT_BINARY_DIR}/layer_checks)
   endforeach()

@@ -8,19 +8,19 @@ set(cases
   "util/own.cpp|#include \"util/text.h\"|util,platform|PASS"
   "util/below.h|#include \"platform/codepage.h\"|util,platform|PASS"
   # an upward include, in a source and in a header
-  "util/upward.cpp|#include \"http/web_request.h\"|util,platform|\"http/web_request.h\", but quillore_util does not link quillore_http"
+  "util/upward.cpp|#include \"http/web_request.h\"|util,platform|\"http/web_request.h\", but the library of util/ does not link that of http/"
   "platform/upward.h|#include \"util/text.h\"|platform|platform/upward.h includes \"util/text.h\""
   # the angle form and extra spaces do not hide one
   "platform/angle.h|#include <util/text.h>|platform|platform/angle.h includes \"util/text.h\""
   "util/spaced.cpp|  #  include \"http/text_helpers.h\"|util,platform|util/spaced.cpp includes \"http/text_helpers.h\""
   # a product layer may not use a test aid
-  "platform/aid.cpp|#include \"tests/support/fake_http_stack.h\"|platform|does not link quillore_tests"
+  "platform/aid.cpp|#include \"tests/support/fake_http_stack.h\"|platform|does not link that of tests/"
   # system headers and files without a folder are not layers
   "platform/system.cpp|#include <curl/curl.h>|platform|PASS"
   "app/moc.cpp|#include \"moc_main_window.cpp\"|app|PASS"
   # a sibling layer that is linked is fine, one that is not is not
   "app/sibling.cpp|#include \"imaging/rgba_image.h\"|app,imaging,recognition|PASS"
-  "recognition/sibling.cpp|#include \"imaging/rgba_image.h\"|recognition,http,util,platform|does not link quillore_imaging")
+  "recognition/sibling.cpp|#include \"imaging/rgba_image.h\"|recognition,http,util,platform|does not link that of imaging/")
 
 set(failures 0)
 set(row 0)
