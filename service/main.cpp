@@ -7,6 +7,7 @@
 #include "service/tesseract_engine.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -70,6 +71,14 @@ int main(int argc, char** argv) {
   }
   options.config.certificatePem = std::move(pair.certificatePem);
   options.config.keyPem = std::move(pair.keyPem);
+
+  // Each connection holds a descriptor; the usual soft limit of 1024 would refuse clients long before
+  // the connection limit.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   // Every thread started from here on inherits the mask, so the signals reach only sigwait below.
   sigset_t stopSignals;

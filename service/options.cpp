@@ -123,7 +123,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
     }
     const bool known = name == "--listen" || name == "--cert" || name == "--key" || name == "--lang" ||
                        name == "--workers" || name == "--token" || name == "--max-body" ||
-                       name == "--max-pixels" || name == "--engine" || name == "--models";
+                       name == "--max-pixels" || name == "--engine" || name == "--models" ||
+                       name == "--per-address-limit" || name == "--request-timeout" ||
+                       name == "--stop-timeout";
     if (!known) {
       error = "unknown option: " + name;
       return false;
@@ -190,6 +192,25 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
         error = "--max-body: expected a positive size in bytes (K, M and G allowed)";
         return false;
       }
+    } else if (name == "--per-address-limit") {
+      std::int64_t number = 0;
+      if (!ParseNumber(value, number) || number < 0 || number > kMaxConnectionCount) {
+        error = "--per-address-limit: expected a number from 0 (no limit) to " +
+                std::to_string(kMaxConnectionCount);
+        return false;
+      }
+      options.config.perAddressLimit = static_cast<int>(number);
+    } else if (name == "--request-timeout" || name == "--stop-timeout") {
+      std::int64_t number = 0;
+      const bool request = name == "--request-timeout";
+      // A request needs at least a second; a stop may give running work no time at all.
+      if (!ParseNumber(value, number) || number < (request ? 1 : 0) || number > kMaxTimeoutSeconds) {
+        error = name + ": expected seconds from " + (request ? "1" : "0") + " to " +
+                std::to_string(kMaxTimeoutSeconds);
+        return false;
+      }
+      (request ? options.config.requestTimeoutSeconds : options.config.stopTimeoutSeconds) =
+          static_cast<int>(number);
     } else if (name == "--max-pixels") {
       if (!ParseNumber(value, options.config.maxPixels) || options.config.maxPixels < 1) {
         error = "--max-pixels: expected a positive number";
@@ -232,6 +253,18 @@ std::string Usage() {
          "M)\n"
          "  --max-pixels N      largest picture in pixels (default " +
          std::to_string(kDefaultMaxPixels) +
+         ")\n"
+         "  --per-address-limit N  open connections from one client address; beyond it 503\n"
+         "                      (default " +
+         std::to_string(kDefaultPerAddressLimit) +
+         "; 0: no limit, for a proxy in front)\n"
+         "  --request-timeout S  seconds a recognition may wait and run before the answer is 503\n"
+         "                      (default " +
+         std::to_string(kDefaultRequestTimeoutSeconds) +
+         ")\n"
+         "  --stop-timeout S    on SIGTERM, seconds running recognitions get to finish before\n"
+         "                      their answer is 503 (default " +
+         std::to_string(kDefaultStopTimeoutSeconds) +
          ")\n"
          "  --help              show this help\n"
          "\n"

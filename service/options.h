@@ -12,6 +12,9 @@ namespace quillore::service {
 inline constexpr int kMaxWorkers = 64;
 // Workers when --workers is not given: one per core, at most this many.
 inline constexpr int kMaxDefaultWorkers = 8;
+// Bounds of the connection and time options, far beyond any sensible value.
+inline constexpr int kMaxConnectionCount = 1'000'000;
+inline constexpr int kMaxTimeoutSeconds = 86'400;
 inline constexpr const char* kDefaultLanguages = "chi_sim+eng";
 
 // The recognition engine behind every worker.

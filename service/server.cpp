@@ -10,6 +10,8 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +23,24 @@
 #include <nlohmann/json.hpp>
 
 namespace quillore::service {
+
+struct Server::Connection {
+  int fd = -1;
+  std::string address;
+  std::chrono::steady_clock::time_point headersFrom = std::chrono::steady_clock::now();
+  bool awaitingHeaders = true;
+};
+
+struct Server::Job {
+  MHD_Connection* connection = nullptr;
+  int fd = -1;
+  std::shared_ptr<Cancellation> cancellation;
+  // Set once by Finish, before the connection is resumed; read by the connection's thread after.
+  std::atomic<bool> finished = false;
+  Reply reply;
+  bool clientGone = false;
+};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -29,8 +49,14 @@ constexpr std::string_view kOcrPath = protocol::kOcrPath;
 constexpr std::string_view kHealthPath = "/healthz";
 // A body over the limit is read and thrown away up to this many times the limit, then cut off.
 constexpr std::int64_t kMaxDiscardFactor = 2;
-// On stop, requests already taken get this long to be answered before connections are closed.
-constexpr auto kStopGrace = std::chrono::seconds(10);
+// On stop, the 503s for abandoned work get this long to go out before connections are closed.
+constexpr auto kStopGrace = std::chrono::seconds(2);
+// Connections handled by each of this many threads; a body is parsed on its connection's thread.
+constexpr unsigned kConnectionThreads = 4;
+// Connections beyond the limit that are still taken, to be told 503 instead of being reset.
+constexpr int kRefusalHeadroom = 64;
+// How often deadlines and vanished clients are looked for.
+constexpr auto kWatchInterval = std::chrono::milliseconds(100);
 // Paths are logged up to this length, so a client cannot flood the log through its URL.
 constexpr std::size_t kLoggedPathLimit = 200;
 
@@ -45,13 +71,17 @@ struct RequestState {
   bool tooLarge = false;
   int status = 0;
   std::size_t sent = 0;
+  std::shared_ptr<Server::Job> job; // while a worker has the request
+  bool clientGone = false;
 };
 
 Reply Error(int status, std::string_view message) {
   return {status, WriteError(message)};
 }
 
-MHD_Result Send(MHD_Connection* connection, RequestState& state, const Reply& reply) {
+// `close`: the connection ends after the reply, for a request whose framing cannot be trusted or a
+// client that is over a limit.
+MHD_Result Send(MHD_Connection* connection, RequestState& state, const Reply& reply, bool close = false) {
   MHD_Response* response = MHD_create_response_from_buffer(
       reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
   if (response == nullptr) {
@@ -64,6 +94,9 @@ MHD_Result Send(MHD_Connection* connection, RequestState& state, const Reply& re
   }
   if (reply.status == 503) {
     MHD_add_response_header(response, "Retry-After", "1");
+  }
+  if (close) {
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
   }
   const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
   MHD_destroy_response(response);
@@ -97,24 +130,53 @@ void LogMhdMessage(void* cls, const char* format, va_list args) {
   static_cast<Server*>(cls)->Log(line);
 }
 
-// Replies go out in one write; without this, a small answer waits for the client's delayed ACK.
-void OnConnection(void*, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code) {
-  if (code != MHD_CONNECTION_NOTIFY_STARTED) {
+std::string AddressOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  char text[INET6_ADDRSTRLEN] = "";
+  if (info != nullptr && info->client_addr != nullptr) {
+    if (info->client_addr->sa_family == AF_INET) {
+      inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr, text,
+                sizeof text);
+    } else if (info->client_addr->sa_family == AF_INET6) {
+      inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(info->client_addr)->sin6_addr, text,
+                sizeof text);
+    }
+  }
+  return text;
+}
+
+Server::Connection* ConnectionOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info != nullptr ? static_cast<Server::Connection*>(info->socket_context) : nullptr;
+}
+
+void OnConnection(void* cls, MHD_Connection* connection, void** socketContext,
+                  MHD_ConnectionNotificationCode code) {
+  auto* server = static_cast<Server*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+    server->ConnectionClosed(static_cast<Server::Connection*>(*socketContext));
+    *socketContext = nullptr;
     return;
   }
   const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-  if (info != nullptr) {
-    int on = 1;
-    setsockopt(info->connect_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (info == nullptr) {
+    return;
   }
+  // Replies go out in one write; without this, a small answer waits for the client's delayed ACK.
+  int on = 1;
+  setsockopt(info->connect_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  *socketContext = server->ConnectionOpened(info->connect_fd, AddressOf(connection));
 }
 
-void OnCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode code) {
+void OnCompleted(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode code) {
   auto* state = static_cast<RequestState*>(*context);
   if (state == nullptr) {
     return;
   }
   *context = nullptr;
+  if (Server::Connection* open = ConnectionOf(connection)) {
+    static_cast<Server*>(cls)->ReplySent(open);
+  }
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - state->start).count();
   char line[512];
   const char* ending = code == MHD_REQUEST_TERMINATED_COMPLETED_OK      ? ""
@@ -122,6 +184,7 @@ void OnCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminat
                        : code == MHD_REQUEST_TERMINATED_CLIENT_ABORT    ? " (client went away)"
                        : code == MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN ? " (shutting down)"
                        : code == MHD_REQUEST_TERMINATED_READ_ERROR      ? " (read error)"
+                       : state->clientGone                              ? " (client went away)"
                        : state->status == 0                             ? " (closed)"
                                                                         : "";
   std::snprintf(line, sizeof line, "%s %s %d %llu %zu %lldms%s", SafeForLog(state->method).c_str(),
@@ -131,6 +194,37 @@ void OnCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminat
   static_cast<Server*>(cls)->Log(line);
   delete state;
   static_cast<Server*>(cls)->RequestEnded();
+}
+
+// How a request says where its body ends.
+struct Framing {
+  int lengths = 0;     // Content-Length headers
+  bool differ = false; // ... with different values
+  bool transferEncoding = false;
+  std::string firstLength;
+};
+
+MHD_Result CountFraming(void* cls, MHD_ValueKind, const char* key, const char* value) {
+  auto* framing = static_cast<Framing*>(cls);
+  if (strcasecmp(key, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0) {
+    const std::string text = value != nullptr ? value : "";
+    if (framing->lengths++ == 0) {
+      framing->firstLength = text;
+    } else if (text != framing->firstLength) {
+      framing->differ = true;
+    }
+  } else if (strcasecmp(key, MHD_HTTP_HEADER_TRANSFER_ENCODING) == 0) {
+    framing->transferEncoding = true;
+  }
+  return MHD_YES;
+}
+
+// Two lengths, or a length beside a transfer coding, leave it open where the body ends; a proxy in
+// front may have read it otherwise, and the rest would run as a request of its own.
+bool AmbiguousFraming(MHD_Connection* connection) {
+  Framing framing;
+  MHD_get_connection_values(connection, MHD_HEADER_KIND, &CountFraming, &framing);
+  return framing.differ || (framing.lengths > 0 && framing.transferEncoding);
 }
 
 std::int64_t ContentLength(MHD_Connection* connection) {
@@ -156,6 +250,17 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
     state->path = url;
     state->isOcr = state->path == kOcrPath;
     *context = state;
+    Server::Connection* open = ConnectionOf(connection);
+    if (open != nullptr && !server->HeadersArrived(open)) {
+      return Send(connection, *state, Error(503, "too many connections; try again shortly"), true);
+    }
+    if (server->Stopping()) {
+      return Send(connection, *state, Error(503, "the service is stopping"), true);
+    }
+    if (AmbiguousFraming(connection)) {
+      return Send(connection, *state, Error(400, "conflicting Content-Length or Transfer-Encoding headers"),
+                  true);
+    }
     // A body announced larger than the limit is refused. A refusal sent before the body is read
     // races the client, which is still sending: the connection closes over the unread rest, and the
     // reset that follows can throw the refusal away before the client reads it. So a body within
@@ -203,13 +308,23 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   if (state->tooLarge) {
     return Send(connection, *state, Error(413, "the body is larger than the limit"));
   }
+  if (state->job) {
+    // Called again once the recognition was answered and the connection resumed.
+    const std::shared_ptr<Server::Job> job = std::move(state->job);
+    if (job->clientGone) {
+      state->clientGone = true;
+      return MHD_NO;
+    }
+    return Send(connection, *state, job->reply);
+  }
   if (state->isOcr) {
     if (state->method != "POST") {
       return Send(connection, *state, Error(405, "use POST for /api/ocr"));
     }
-    const Reply reply = server->HandleRecognition(state->body);
+    // The connection's thread serves many connections: it waits for no worker.
+    state->job = server->Suspend(connection, ConnectionOf(connection), state->body);
     std::string().swap(state->body);
-    return Send(connection, *state, reply);
+    return MHD_YES;
   }
   if (state->path == kHealthPath) {
     if (state->method != "GET" && state->method != "HEAD") {
@@ -240,6 +355,124 @@ Server::~Server() {
   Stop();
 }
 
+Server::Connection* Server::ConnectionOpened(int fd, std::string address) {
+  auto* connection = new Connection;
+  connection->fd = fd;
+  connection->address = std::move(address);
+  std::lock_guard lock(mutex_);
+  connections_.insert(connection);
+  ++perAddress_[connection->address];
+  return connection;
+}
+
+void Server::ConnectionClosed(Connection* connection) {
+  if (connection == nullptr) {
+    return;
+  }
+  {
+    // Called before the socket is closed: while the watcher holds the lock, the descriptor it may
+    // shut down is still this connection's.
+    std::lock_guard lock(mutex_);
+    connections_.erase(connection);
+    if (--perAddress_[connection->address] <= 0) {
+      perAddress_.erase(connection->address);
+    }
+  }
+  delete connection;
+}
+
+bool Server::HeadersArrived(Connection* connection) {
+  std::lock_guard lock(mutex_);
+  connection->awaitingHeaders = false;
+  if (static_cast<int>(connections_.size()) > config_.connectionLimit) {
+    return false;
+  }
+  return config_.perAddressLimit <= 0 || perAddress_[connection->address] <= config_.perAddressLimit;
+}
+
+void Server::ReplySent(Connection* connection) {
+  std::lock_guard lock(mutex_);
+  connection->awaitingHeaders = true;
+  connection->headersFrom = Clock::now();
+}
+
+std::shared_ptr<Server::Job> Server::Suspend(void* mhdConnection, Connection* connection,
+                                             std::string_view body) {
+  auto job = std::make_shared<Job>();
+  job->connection = static_cast<MHD_Connection*>(mhdConnection);
+  job->fd = connection != nullptr ? connection->fd : -1;
+  job->cancellation =
+      std::make_shared<Cancellation>(Clock::now() + std::chrono::seconds(config_.requestTimeoutSeconds));
+  {
+    std::lock_guard lock(mutex_);
+    jobs_.insert(job);
+  }
+  // Suspended before a worker can answer, so the resume never comes first.
+  MHD_suspend_connection(job->connection);
+  std::optional<Reply> refusal =
+      StartRecognition(body, job->cancellation, [this, job](Reply reply) { Finish(job, std::move(reply)); });
+  if (refusal) {
+    Finish(job, std::move(*refusal));
+  }
+  return job;
+}
+
+void Server::Finish(const std::shared_ptr<Job>& job, Reply reply, bool clientGone) {
+  if (job->finished.exchange(true)) {
+    return; // answered already: by the worker, or past the deadline, or on stop
+  }
+  job->reply = std::move(reply);
+  job->clientGone = clientGone;
+  job->cancellation->Cancel();
+  pool_.Prune();
+  MHD_resume_connection(job->connection);
+  {
+    std::lock_guard lock(mutex_);
+    jobs_.erase(job);
+  }
+  changed_.notify_all();
+}
+
+std::vector<std::shared_ptr<Server::Job>> Server::Jobs() {
+  std::lock_guard lock(mutex_);
+  return {jobs_.begin(), jobs_.end()};
+}
+
+void Server::Watch() {
+  const auto headerDeadline = std::chrono::seconds(config_.headerDeadlineSeconds);
+  std::unique_lock lock(mutex_);
+  while (watching_) {
+    changed_.wait_for(lock, kWatchInterval);
+    const Clock::time_point now = Clock::now();
+    int cutOff = 0;
+    for (Connection* connection : connections_) {
+      if (connection->awaitingHeaders && now - connection->headersFrom > headerDeadline) {
+        // The connection's thread sees the end of the stream and closes it.
+        shutdown(connection->fd, SHUT_RDWR);
+        connection->awaitingHeaders = false;
+        ++cutOff;
+      }
+    }
+    std::vector<std::shared_ptr<Job>> jobs(jobs_.begin(), jobs_.end());
+    lock.unlock();
+    if (cutOff > 0) {
+      Log("closed " + std::to_string(cutOff) + " connection(s) without a request after " +
+          std::to_string(config_.headerDeadlineSeconds) + " s");
+    }
+    for (const std::shared_ptr<Job>& job : jobs) {
+      // A suspended connection is not read, so a client that closed is only seen by looking.
+      pollfd watch{job->fd, POLLRDHUP, 0};
+      if (job->fd >= 0 && poll(&watch, 1, 0) == 1 && (watch.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+        Finish(job, {}, true);
+      } else if (now >= job->cancellation->Deadline()) {
+        Finish(job, Error(503, "no answer within " + std::to_string(config_.requestTimeoutSeconds) +
+                                   " s; try again later or with a smaller picture"));
+      }
+    }
+    lock.lock();
+  }
+}
+
 void Server::Log(std::string_view line) const {
   if (log_) {
     log_(line);
@@ -256,8 +489,9 @@ std::unique_ptr<Server> Server::Start(const ServiceConfig& config, const WorkerP
   }
 
   sockaddr_storage address{};
-  unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
-                   MHD_USE_TLS | MHD_USE_ITC | MHD_USE_ERROR_LOG;
+  // A few threads watch every connection; recognition waits on the worker pool with its connection
+  // suspended, so slow clients cost sockets, not threads.
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_TLS | MHD_USE_ERROR_LOG;
   auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
   auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
   if (inet_pton(AF_INET, config.address.c_str(), &v4->sin_addr) == 1) {
@@ -272,13 +506,16 @@ std::unique_ptr<Server> Server::Start(const ServiceConfig& config, const WorkerP
     return nullptr;
   }
 
+  // The connection limit is enforced after the headers, with a 503; the daemon's own limit, which
+  // resets connections, lies a little beyond it.
   server->daemon_ = MHD_start_daemon(
       flags, 0, nullptr, nullptr, &Access, server.get(), MHD_OPTION_EXTERNAL_LOGGER, &LogMhdMessage,
       server.get(), MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_HTTPS_MEM_CERT, config.certificatePem.c_str(),
       MHD_OPTION_HTTPS_MEM_KEY, config.keyPem.c_str(), MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(config.idleTimeoutSeconds), MHD_OPTION_CONNECTION_LIMIT,
-      static_cast<unsigned>(config.connectionLimit), MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted, server.get(),
-      MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, nullptr, MHD_OPTION_END);
+      static_cast<unsigned>(config.connectionLimit + kRefusalHeadroom), MHD_OPTION_THREAD_POOL_SIZE,
+      kConnectionThreads, MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted, server.get(),
+      MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, server.get(), MHD_OPTION_END);
   if (server->daemon_ == nullptr) {
     error = "cannot listen on " + config.address + " port " + std::to_string(config.port) +
             " (in use, not an address of this machine, or the certificate and key do not fit)";
@@ -286,6 +523,8 @@ std::unique_ptr<Server> Server::Start(const ServiceConfig& config, const WorkerP
   }
   const MHD_DaemonInfo* info = MHD_get_daemon_info(server->daemon_, MHD_DAEMON_INFO_BIND_PORT);
   server->port_ = info != nullptr ? info->port : config.port;
+  server->watching_ = true;
+  server->watcher_ = std::thread([raw = server.get()] { raw->Watch(); });
   return server;
 }
 
@@ -294,14 +533,38 @@ void Server::Stop() {
     pool_.Stop();
     return;
   }
+  stopping_ = true;
   const MHD_socket listening = MHD_quiesce_daemon(daemon_);
-  pool_.Stop();
+  if (listening != MHD_INVALID_SOCKET) {
+    // New clients are refused at once instead of waiting in the backlog until the socket closes,
+    // which may only be after the stop timeout.
+    shutdown(listening, SHUT_RDWR);
+  }
+  pool_.StopTaking(); // queued requests are answered 503 now
   {
-    // Closing the connections now could cut off replies that are ready but not yet sent.
+    // Running work gets the stop timeout to be answered; closing the connections earlier could cut
+    // off replies that are ready but not yet sent.
+    std::unique_lock lock(requestsMutex_);
+    requestsDone_.wait_for(lock, std::chrono::seconds(config_.stopTimeoutSeconds),
+                           [this] { return requests_ == 0; });
+  }
+  for (const std::shared_ptr<Job>& job : Jobs()) {
+    Finish(job, Error(503, "the service is stopping"));
+  }
+  {
     std::unique_lock lock(requestsMutex_);
     requestsDone_.wait_for(lock, kStopGrace, [this] { return requests_ == 0; });
   }
+  {
+    std::unique_lock lock(mutex_);
+    // A worker may be between answering its job and resuming the connection.
+    changed_.wait(lock, [this] { return jobs_.empty(); });
+    watching_ = false;
+  }
+  changed_.notify_all();
+  watcher_.join();
   MHD_stop_daemon(daemon_);
+  pool_.Stop(); // abandoned work ends at its engine's next checkpoint
   daemon_ = nullptr;
   if (listening != MHD_INVALID_SOCKET) {
     close(listening);
@@ -330,6 +593,16 @@ bool Server::TokenAccepted(std::string_view token) const {
 }
 
 Reply Server::HandleRecognition(std::string_view body) {
+  auto done = std::make_shared<std::promise<Reply>>();
+  std::future<Reply> result = done->get_future();
+  std::optional<Reply> refusal =
+      StartRecognition(body, nullptr, [done](Reply reply) { done->set_value(std::move(reply)); });
+  return refusal ? std::move(*refusal) : result.get();
+}
+
+std::optional<Reply> Server::StartRecognition(std::string_view body,
+                                              std::shared_ptr<const Cancellation> cancellation,
+                                              std::function<void(Reply)> done) {
   const nlohmann::json request = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
   if (request.is_discarded() || !request.is_object()) {
     return Error(400, "the body is not a JSON object");
@@ -360,36 +633,40 @@ Reply Server::HandleRecognition(std::string_view body) {
     return Error(422, PictureErrorMessage(checked));
   }
 
+  if (stopping_) {
+    return Error(503, "the service is stopping");
+  }
   auto shared = std::make_shared<std::string>(std::move(*picture));
-  auto done = std::make_shared<std::promise<Reply>>();
-  std::future<Reply> result = done->get_future();
   const std::int64_t maxPixels = config_.maxPixels;
   const Preparation preparation = config_.preparation;
-  const bool submitted = pool_.Submit([shared, done, maxPixels, preparation, raw](Engine* engine) {
+  const auto task = [shared, done, maxPixels, preparation, raw](Engine* engine) {
     if (engine == nullptr) {
-      done->set_value(Error(503, "the service is stopping"));
+      done(Error(503, "the service is stopping"));
       return;
     }
     try {
       RecognitionResult recognized = RecognizePictureBytes(*engine, *shared, maxPixels, preparation);
       shared->clear();
+      if (Abandoned()) {
+        return; // nobody reads it; what the engine left out on the way would not be an answer
+      }
       if (recognized.error != PictureError::None) {
-        done->set_value(Error(422, PictureErrorMessage(recognized.error)));
+        done(Error(422, PictureErrorMessage(recognized.error)));
       } else {
-        done->set_value(
-            {200, raw ? WriteAnswer(recognized.lines)
-                      : WriteLayoutAnswer(ArrangeFragments(FragmentsOf(recognized.lines), 0, 0))});
+        done({200, raw ? WriteAnswer(recognized.lines)
+                       : WriteLayoutAnswer(ArrangeFragments(FragmentsOf(recognized.lines), 0, 0))});
       }
     } catch (const std::exception& e) {
-      done->set_value(Error(500, std::string("recognition failed: ") + e.what()));
+      done(Error(500, std::string("recognition failed: ") + e.what()));
     } catch (...) {
-      done->set_value(Error(500, "recognition failed"));
+      done(Error(500, "recognition failed"));
     }
-  });
-  if (!submitted) {
-    return Error(503, "every worker is busy; try again shortly");
+  };
+  if (!pool_.Submit(task, std::move(cancellation))) {
+    return stopping_ ? Error(503, "the service is stopping")
+                     : Error(503, "every worker is busy; try again shortly");
   }
-  return result.get();
+  return std::nullopt;
 }
 
 Reply Server::HandleHealth() const {

@@ -2,16 +2,22 @@
 #pragma once
 
 #include "protocol/ocr_protocol.h"
+#include "service/cancellation.h"
 #include "service/picture.h"
 #include "service/worker_pool.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <unordered_map>
 #include <vector>
 
 struct MHD_Daemon;
@@ -29,8 +35,20 @@ inline constexpr int kDefaultQueueLength = 32;
 inline constexpr int kDefaultIdleTimeoutSeconds = 20;
 // A request body must have arrived within this time, however steadily it trickles in.
 inline constexpr int kDefaultBodyDeadlineSeconds = 120;
-// Open connections at once; each holds a thread and up to one body.
-inline constexpr int kDefaultConnectionLimit = 64;
+// Open connections at once. An idle one costs a socket and a few KiB, not a thread; a slow client
+// holds one only until the header deadline.
+inline constexpr int kDefaultConnectionLimit = 4096;
+// Open connections from one address; beyond it the address's next requests are answered 503.
+// 0 turns the limit off, for a balancer in front that sends everything from one address.
+inline constexpr int kDefaultPerAddressLimit = 256;
+// The TLS handshake and the headers of a request must have arrived within this time after the
+// connection opened or its previous reply went out, however steadily they trickle in.
+inline constexpr int kDefaultHeaderDeadlineSeconds = 10;
+// A recognition must be answered within this time after its body arrived, waiting and running
+// together; past it the client gets 503 and the worker is free at the engine's next checkpoint.
+inline constexpr int kDefaultRequestTimeoutSeconds = 60;
+// On stop, running recognitions get this long to finish before their clients get 503.
+inline constexpr int kDefaultStopTimeoutSeconds = 10;
 
 struct ServiceConfig {
   std::string address = protocol::kDefaultAddress; // numeric IPv4 or IPv6
@@ -45,6 +63,10 @@ struct ServiceConfig {
   int idleTimeoutSeconds = kDefaultIdleTimeoutSeconds;
   int bodyDeadlineSeconds = kDefaultBodyDeadlineSeconds;
   int connectionLimit = kDefaultConnectionLimit;
+  int perAddressLimit = kDefaultPerAddressLimit;
+  int headerDeadlineSeconds = kDefaultHeaderDeadlineSeconds;
+  int requestTimeoutSeconds = kDefaultRequestTimeoutSeconds;
+  int stopTimeoutSeconds = kDefaultStopTimeoutSeconds;
   Preparation preparation;
 };
 
@@ -69,11 +91,18 @@ public:
   // The port actually listened on (useful with port 0).
   int Port() const { return port_; }
 
-  // Stops taking connections, answers waiting requests with 503, lets running ones finish.
+  // Stops taking connections, answers waiting requests with 503, lets running ones finish within
+  // the stop timeout and answers 503 for those that do not.
   void Stop();
 
   // The answer to one POST /api/ocr body: parsing, token, Base64, picture checks, recognition.
+  // Waits for the answer.
   Reply HandleRecognition(std::string_view body);
+  // The same without waiting: returns the refusal at once, or nothing when a worker will call `done`
+  // with the answer. A worker calls it only while `cancellation` is not set.
+  std::optional<Reply> StartRecognition(std::string_view body,
+                                        std::shared_ptr<const Cancellation> cancellation,
+                                        std::function<void(Reply)> done);
   Reply HandleHealth() const;
 
   const ServiceConfig& Config() const { return config_; }
@@ -81,10 +110,32 @@ public:
   // Counts requests between their first byte and the end of their reply, so Stop can wait for them.
   void RequestStarted();
   void RequestEnded();
+  bool Stopping() const { return stopping_; }
+
+  // What the server knows of one open connection; the connection callbacks keep it.
+  struct Connection;
+  // A recognition whose connection is suspended until it is answered.
+  struct Job;
+
+  Connection* ConnectionOpened(int fd, std::string address);
+  void ConnectionClosed(Connection* connection);
+  // The headers of the connection's request arrived; true when the connection is within its limits.
+  bool HeadersArrived(Connection* connection);
+  // The reply went out; the deadline for the next request's headers starts now.
+  void ReplySent(Connection* connection);
+  // Suspends the connection until its recognition is answered; the job holds the answer then.
+  std::shared_ptr<Job> Suspend(void* mhdConnection, Connection* connection, std::string_view body);
+  // Answers the job once (later answers are ignored), cancels its task and resumes its connection.
+  // `clientGone`: the connection is closed instead of answered.
+  void Finish(const std::shared_ptr<Job>& job, Reply reply, bool clientGone = false);
 
 private:
   Server(const ServiceConfig& config, LogSink log);
   bool TokenAccepted(std::string_view token) const;
+  // Cuts off connections past their header deadline, answers jobs past theirs, and drops jobs whose
+  // client went away; runs until Stop.
+  void Watch();
+  std::vector<std::shared_ptr<Job>> Jobs();
 
   ServiceConfig config_;
   LogSink log_;
@@ -94,6 +145,15 @@ private:
   std::condition_variable requestsDone_;
   int requests_ = 0;
   int port_ = 0;
+  std::atomic<bool> stopping_ = false;
+
+  std::mutex mutex_; // guards what follows
+  std::condition_variable changed_;
+  std::set<Connection*> connections_;
+  std::unordered_map<std::string, int> perAddress_;
+  std::set<std::shared_ptr<Job>> jobs_;
+  bool watching_ = false;
+  std::thread watcher_;
 };
 
 } // namespace quillore::service

@@ -44,18 +44,19 @@ bool WorkerPool::Start(const EngineFactory& factory, int workers, int queueLengt
   return true;
 }
 
-bool WorkerPool::Submit(Task task) {
+bool WorkerPool::Submit(Task task, std::shared_ptr<const Cancellation> cancellation) {
   {
     std::lock_guard lock(mutex_);
     if (stopping_ || threads_.empty()) {
       return false;
     }
+    PruneLocked();
     // A task may wait only when the queue has room beyond what idle workers take at once.
     const std::size_t waiting = queue_.size();
     if (waiting >= static_cast<std::size_t>(idle_) + queueLength_) {
       return false;
     }
-    queue_.push_back(std::move(task));
+    queue_.push_back({std::move(task), std::move(cancellation)});
   }
   wake_.notify_one();
   return true;
@@ -69,12 +70,20 @@ void WorkerPool::Run(Engine* engine) {
     if (queue_.empty()) {
       break; // stopping and nothing left
     }
-    Task task = std::move(queue_.front());
+    Pending next = std::move(queue_.front());
     queue_.pop_front();
+    if (next.Cancelled()) {
+      continue; // nobody waits for it: the engine never sees it
+    }
     --idle_;
     ++busy_;
     lock.unlock();
-    task(engine); // taken before a stop: it runs to its end
+    {
+      // Taken before a stop: it runs to its end, or to the first checkpoint after a cancellation.
+      const CurrentCancellation current(next.cancellation.get());
+      next.task(engine);
+    }
+    next = {};
     lock.lock();
     --busy_;
     ++idle_;
@@ -82,23 +91,36 @@ void WorkerPool::Run(Engine* engine) {
   --idle_;
 }
 
-void WorkerPool::Stop() {
-  std::deque<Task> cancelled;
+void WorkerPool::StopTaking() {
+  std::deque<Pending> cancelled;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
     cancelled.swap(queue_);
   }
   wake_.notify_all();
-  for (Task& task : cancelled) {
-    task(nullptr);
+  for (Pending& one : cancelled) {
+    one.task(nullptr);
   }
+}
+
+void WorkerPool::Stop() {
+  StopTaking();
   for (std::thread& thread : threads_) {
     if (thread.joinable()) {
       thread.join();
     }
   }
   threads_.clear();
+}
+
+void WorkerPool::Prune() {
+  std::lock_guard lock(mutex_);
+  PruneLocked();
+}
+
+void WorkerPool::PruneLocked() {
+  std::erase_if(queue_, [](const Pending& one) { return one.Cancelled(); });
 }
 
 int WorkerPool::Busy() const {

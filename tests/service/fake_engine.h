@@ -1,9 +1,12 @@
-// An engine for the server tests: answers at once, or holds each picture until the test lets it go.
+// An engine for the server tests: answers at once, or holds each picture until the test lets it go
+// or nobody waits for it any more.
 #pragma once
 
+#include "service/cancellation.h"
 #include "service/engine.h"
 #include "service/worker_pool.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -26,22 +29,44 @@ public:
     std::lock_guard lock(mutex_);
     open_ = false;
   }
-  void Pass() {
+  // Returns when the gate opens, or at once when the recognition was abandoned (then false), as a
+  // real engine leaves at its next checkpoint.
+  bool Pass() {
     std::unique_lock lock(mutex_);
     ++waiting_;
+    ++entered_;
     changed_.notify_all();
-    changed_.wait(lock, [this] { return open_; });
+    while (!open_ && !Abandoned()) {
+      changed_.wait_for(lock, std::chrono::milliseconds(10));
+    }
     --waiting_;
-    ++passed_;
+    const bool passed = open_ && !Abandoned();
+    ++(passed ? passed_ : abandoned_);
+    changed_.notify_all();
+    return passed;
   }
   // Waits until `count` recognitions are held at the gate.
   void AwaitWaiting(int count) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return waiting_ >= count; });
   }
+  // Waits until `count` recognitions left the gate abandoned; false after `limit`.
+  bool AwaitAbandoned(int count, std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return abandoned_ >= count; });
+  }
   int Passed() {
     std::lock_guard lock(mutex_);
     return passed_;
+  }
+  // Recognitions that reached the engine, whatever became of them.
+  int Entered() {
+    std::lock_guard lock(mutex_);
+    return entered_;
+  }
+  int AbandonedCount() {
+    std::lock_guard lock(mutex_);
+    return abandoned_;
   }
 
 private:
@@ -50,6 +75,8 @@ private:
   bool open_;
   int waiting_ = 0;
   int passed_ = 0;
+  int entered_ = 0;
+  int abandoned_ = 0;
 };
 
 // Recognises one line, "picture WxH", boxed around the whole picture.
