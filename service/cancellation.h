@@ -39,6 +39,12 @@ inline bool Abandoned() noexcept {
   return detail::currentCancellation != nullptr && detail::currentCancellation->Cancelled();
 }
 
+// The cancellation Abandoned() reads on this thread, for an engine that spreads a task over threads of
+// its own: they look at it instead. Null outside a worker.
+inline const Cancellation* ThisThreadsCancellation() noexcept {
+  return detail::currentCancellation;
+}
+
 // Makes `cancellation` the one Abandoned() reads on this thread until the end of the scope.
 class CurrentCancellation {
 public:

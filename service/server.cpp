@@ -60,6 +60,18 @@ constexpr auto kWatchInterval = std::chrono::milliseconds(100);
 // Paths are logged up to this length, so a client cannot flood the log through its URL.
 constexpr std::size_t kLoggedPathLimit = 200;
 
+std::string SafeForLog(std::string_view text) {
+  std::string out;
+  for (char c : text.substr(0, kLoggedPathLimit)) {
+    const auto byte = static_cast<unsigned char>(c);
+    out += byte > 0x20 && byte < 0x7F ? c : '?';
+  }
+  if (text.size() > kLoggedPathLimit) {
+    out += "...";
+  }
+  return out;
+}
+
 // What one request collects between the calls of the access handler.
 struct RequestState {
   std::string method;
@@ -73,7 +85,21 @@ struct RequestState {
   std::size_t sent = 0;
   std::shared_ptr<Server::Job> job; // while a worker has the request
   bool clientGone = false;
+  Server* server = nullptr;
+  bool logged = false;
 };
+
+// The request's line in the log. Written when the reply is queued, before it goes out: a client that
+// sends its next request on another connection at once finds the lines in the order of the replies.
+void LogRequest(RequestState& state, const char* ending) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - state.start).count();
+  char line[512];
+  std::snprintf(line, sizeof line, "%s %s %d %llu %zu %lldms%s", SafeForLog(state.method).c_str(),
+                SafeForLog(state.path).c_str(), state.status, static_cast<unsigned long long>(state.received),
+                state.sent, static_cast<long long>(ms), ending);
+  state.server->Log(line);
+  state.logged = true;
+}
 
 Reply Error(int status, std::string_view message) {
   return {status, WriteError(message)};
@@ -103,20 +129,9 @@ MHD_Result Send(MHD_Connection* connection, RequestState& state, const Reply& re
   if (queued == MHD_YES) {
     state.status = reply.status;
     state.sent = reply.body.size();
+    LogRequest(state, "");
   }
   return queued;
-}
-
-std::string SafeForLog(std::string_view text) {
-  std::string out;
-  for (char c : text.substr(0, kLoggedPathLimit)) {
-    const auto byte = static_cast<unsigned char>(c);
-    out += byte > 0x20 && byte < 0x7F ? c : '?';
-  }
-  if (text.size() > kLoggedPathLimit) {
-    out += "...";
-  }
-  return out;
 }
 
 void LogMhdMessage(void* cls, const char* format, va_list args) {
@@ -177,8 +192,6 @@ void OnCompleted(void* cls, MHD_Connection* connection, void** context, MHD_Requ
   if (Server::Connection* open = ConnectionOf(connection)) {
     static_cast<Server*>(cls)->ReplySent(open);
   }
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - state->start).count();
-  char line[512];
   const char* ending = code == MHD_REQUEST_TERMINATED_COMPLETED_OK      ? ""
                        : code == MHD_REQUEST_TERMINATED_TIMEOUT_REACHED ? " (timed out)"
                        : code == MHD_REQUEST_TERMINATED_CLIENT_ABORT    ? " (client went away)"
@@ -187,11 +200,9 @@ void OnCompleted(void* cls, MHD_Connection* connection, void** context, MHD_Requ
                        : state->clientGone                              ? " (client went away)"
                        : state->status == 0                             ? " (closed)"
                                                                         : "";
-  std::snprintf(line, sizeof line, "%s %s %d %llu %zu %lldms%s", SafeForLog(state->method).c_str(),
-                SafeForLog(state->path).c_str(), state->status,
-                static_cast<unsigned long long>(state->received), state->sent, static_cast<long long>(ms),
-                ending);
-  static_cast<Server*>(cls)->Log(line);
+  if (!state->logged) {
+    LogRequest(*state, ending);
+  }
   delete state;
   static_cast<Server*>(cls)->RequestEnded();
 }
@@ -245,6 +256,7 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   auto* state = static_cast<RequestState*>(*context);
   if (state == nullptr) {
     state = new RequestState;
+    state->server = server;
     server->RequestStarted();
     state->method = method;
     state->path = url;

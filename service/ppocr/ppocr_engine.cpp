@@ -1,5 +1,6 @@
 #include "service/ppocr/ppocr_engine.h"
 
+#include "service/cancellation.h"
 #include "service/ppocr/ctc_decoding.h"
 #include "service/ppocr/fast_layers.h"
 #include "service/ppocr/line_images.h"
@@ -223,6 +224,9 @@ public:
     auto start = Clock::now();
     const std::vector<Quad> quads = Detect(bgr);
     timings.detection = MillisecondsSince(start);
+    if (service::Abandoned()) {
+      return {}; // nobody waits for the lines
+    }
 
     start = Clock::now();
     std::vector<cv::Mat> cutOuts;
@@ -446,10 +450,15 @@ private:
     std::stable_sort(pieces.begin(), pieces.end(),
                      [](const Piece& a, const Piece& b) { return a.cost > b.cost; });
     std::vector<LineResult> read(pieces.size());
+    // Read on OpenCV's threads too, which do not see the worker's own.
+    const service::Cancellation* cancellation = service::ThisThreadsCancellation();
     const auto readRange = [&](const cv::Range& range) {
       try {
         auto recognizer = recognizers_->Acquire();
         for (int k = range.start; k < range.end; ++k) {
+          if (cancellation != nullptr && cancellation->Cancelled()) {
+            break; // the checkpoint between lines: nobody waits for them
+          }
           const Piece& piece = pieces[k];
           const cv::Mat& cutOut = cutOuts[piece.line];
           const int width = static_cast<int>(shapes[piece.line].ink.columns.size());
