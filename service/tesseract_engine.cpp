@@ -1,9 +1,11 @@
 #include "service/tesseract_engine.h"
 
+#include "service/cancellation.h"
 #include "service/line_text.h"
 #include "service/picture.h"
 
 #include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
 namespace quillore::service {
@@ -42,7 +44,13 @@ public:
     }
     api_.SetImage(pix.get());
     api_.SetSourceResolution(kSourceResolution);
-    if (api_.Recognize(nullptr) != 0) {
+    // The checkpoint: Tesseract asks between words whether to go on.
+    tesseract::ETEXT_DESC monitor;
+    monitor.cancel = [](void* cancellation, int) {
+      return static_cast<const Cancellation*>(cancellation)->Cancelled();
+    };
+    monitor.cancel_this = const_cast<Cancellation*>(ThisThreadsCancellation());
+    if (api_.Recognize(monitor.cancel_this != nullptr ? &monitor : nullptr) != 0 || Abandoned()) {
       api_.Clear();
       return lines;
     }

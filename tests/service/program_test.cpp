@@ -19,6 +19,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <thread>
 
@@ -257,6 +258,51 @@ TEST_P(ProgramWithEngine, ServesOnItsOwnCertificateAndStopsCleanlyOnSigterm) {
   EXPECT_EQ(fellBack, GetParam() == EngineKind::Tesseract) << log;
   EXPECT_NE(log.find("POST /api/ocr 200 "), std::string::npos) << log;
   EXPECT_NE(log.find("stopped"), std::string::npos) << log;
+}
+
+// A picture that keeps a worker busy for a few seconds, and a wait until the worker has it.
+std::future<testing::HttpReply> PostSlowPicture(int port) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 60; ++i) {
+    lines.push_back("Line " + std::to_string(i) + " of a long page that takes a while to read");
+  }
+  const std::string png = testing::RenderLines(lines, 24, false, false).png;
+  auto reply = std::async(std::launch::async, [port, png] { return testing::PostPicture(port, png); });
+  testing::HttpRequest health;
+  health.path = "/healthz";
+  for (int i = 0; i < 500 && testing::Send(port, health).body.find("\"busy\": 1") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return reply;
+}
+
+TEST_P(ProgramWithEngine, OnSigtermRunningWorkFinishesWithinTheStopTimeoutAndIs503Beyond) {
+  for (const int stopTimeout : {60, 0}) {
+    SCOPED_TRACE(stopTimeout);
+    TempFolder folder(kFolderPrefix);
+    const int port = FreePort();
+    Program program(Arguments({"--listen", "127.0.0.1:" + std::to_string(port), "--workers", "1",
+                               "--stop-timeout", std::to_string(stopTimeout)}),
+                    folder.Path());
+    ASSERT_TRUE(AwaitHealthy(port, std::chrono::seconds(60))) << program.Err();
+    std::future<testing::HttpReply> reply = PostSlowPicture(port);
+    const auto stopAsked = Clock::now();
+    kill(program.Pid(), SIGTERM);
+    const testing::HttpReply answer = reply.get();
+    EXPECT_EQ(program.Wait(std::chrono::seconds(60)), 0) << program.Err();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stopAsked);
+    if (stopTimeout > 0) {
+      EXPECT_EQ(answer.status, 200) << answer.body;
+      continue;
+    }
+    EXPECT_EQ(answer.status, 503) << answer.body;
+    EXPECT_NE(answer.body.find("stopping"), std::string::npos) << answer.body;
+    // The engine leaves at its next checkpoint instead of reading the page to its end.
+    EXPECT_LT(took, std::chrono::milliseconds(4000)) << program.Err();
+    std::printf(
+        "[ figures ] %s: SIGTERM with --stop-timeout 0 under a running page: 503, exit 0 in %lld ms\n",
+        EngineName(GetParam()), static_cast<long long>(took.count()));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ProgramWithEngine, ::testing::ValuesIn(testing::kAllEngines),

@@ -1,6 +1,6 @@
 #include "raw_client.h"
 
-#include "https_client.h"
+#include "util/base64.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -102,7 +102,8 @@ void RawClient::Close() {
 }
 
 std::string OcrRequest(const std::string& pictureBytes) {
-  const std::string body = "{\"token\":\"qwe.480.zx\",\"upfile_b64\":\"" + EncodeBase64(pictureBytes) + "\"}";
+  const std::string body =
+      "{\"token\":\"qwe.480.zx\",\"upfile_b64\":\"" + quillore::EncodeBase64(pictureBytes) + "\"}";
   return "POST /api/ocr HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: " +
          std::to_string(body.size()) + "\r\n\r\n" + body;
 }
