@@ -1,12 +1,12 @@
 // The server against clients that dribble, overcrowd, frame their bodies two ways, hang up or wait
 // too long: each through the real server with the fake engine.
 #include "fake_engine.h"
-#include "https_client.h"
-#include "picture_maker.h"
 #include "raw_client.h"
 #include "service/certificate.h"
 #include "service/options.h"
 #include "service/server.h"
+#include "tests/support/https_client.h"
+#include "tests/support/pictures/text_pictures.h"
 #include "util/base64.h"
 
 #include <gtest/gtest.h>
@@ -22,9 +22,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+using test::PlainPicture;
 using testing::Gate;
 using testing::HttpReply;
-using testing::PlainPicture;
 using testing::PostPicture;
 using testing::RawClient;
 

@@ -266,7 +266,7 @@ std::future<testing::HttpReply> PostSlowPicture(int port) {
   for (int i = 0; i < 60; ++i) {
     lines.push_back("Line " + std::to_string(i) + " of a long page that takes a while to read");
   }
-  const std::string png = testing::RenderLines(lines, 24, false, false).png;
+  const std::string png = test::RenderLines(lines, 24, false, false).png;
   auto reply = std::async(std::launch::async, [port, png] { return testing::PostPicture(port, png); });
   testing::HttpRequest health;
   health.path = "/healthz";
