@@ -1,11 +1,13 @@
 #include "cli/headless_client.h"
 
+#include "cli/answer_layout.h"
 #include "cli/arguments.h"
 #include "platform/codepage.h"
 #include "recognition/picture_file.h"
 #include "recognition/recognition_call.h"
 #include "recognition/service_config.h"
 
+#include <optional>
 #include <ostream>
 
 namespace quillore {
@@ -73,8 +75,16 @@ int RunHeadlessClient(const std::vector<std::string>& args, std::ostream& out, s
     case RecognitionOutcome::Recognised:
       break;
     }
+    // Plain text needs no structure: an answer that is not JSON still prints as before.
+    const bool structured = arguments.json || arguments.paragraphs || arguments.tsv;
+    const std::optional<AnswerLayout> layout =
+        structured ? ReadAnswerLayout(View(reply.rawAnswer)) : std::nullopt;
     if (arguments.json) {
-      out << JsonLine(name, reply.cut) << "\n";
+      out << JsonLine(name, reply.cut, layout) << "\n";
+    } else if (arguments.paragraphs) {
+      out << ParagraphText(reply.cut, layout) << "\n";
+    } else if (arguments.tsv) {
+      out << TabSeparated(reply.cut, layout) << "\n";
     } else {
       out << PlainText(reply.cut) << "\n";
     }

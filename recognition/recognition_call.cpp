@@ -28,7 +28,8 @@ bool IsWholeAnswer(const Text& answer) {
 
 RecognitionReply RecognizeAt(const Bytes& picture, const Text& endpoint, const Text& token) {
   RecognitionReply reply;
-  reply.answer = DecodeEscapes(PostRecognitionRequest(picture, endpoint, token, reply.statusText));
+  reply.rawAnswer = PostRecognitionRequest(picture, endpoint, token, reply.statusText);
+  reply.answer = DecodeEscapes(reply.rawAnswer);
   const int code = IntegerValue(reply.statusText);
   if (code < kFirstHttpStatus || code > kLastHttpStatus) {
     reply.outcome = RecognitionOutcome::NoAnswer;

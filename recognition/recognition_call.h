@@ -18,6 +18,7 @@ struct RecognitionReply {
   RecognitionOutcome outcome = RecognitionOutcome::NoAnswer;
   Text statusText; // the answer's status line, or the web request routine's failure message
   Text answer;     // the answer with its escapes decoded; empty when there was none
+  Text rawAnswer;  // the answer as it came, before decoding (JSON readers want its escapes intact)
   AnswerCut cut;   // the answer cut into lines and boxes; empty unless recognised
 };
 
