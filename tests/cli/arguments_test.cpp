@@ -41,6 +41,67 @@ TEST(CliArguments, Table) {
   }
 }
 
+// The output forms, and which of them go together.
+TEST(CliArguments, OutputForms) {
+  struct Row {
+    std::vector<std::string> args;
+    bool json;
+    bool paragraphs;
+    bool tsv;
+    std::string error;
+    const char* guards;
+  } rows[] = {
+      {{"--paragraphs", "a.png"}, false, true, false, "", "paragraphs"},
+      {{"a.png", "--tsv"}, false, false, true, "", "tab-separated, after the picture"},
+      {{"--tsv", "--tsv", "a.png"}, false, false, true, "", "the same form twice is still one form"},
+      {{"--json", "--tsv", "a.png"},
+       false,
+       false,
+       false,
+       "--json and --tsv cannot be used together",
+       "JSON and tab-separated"},
+      {{"--tsv", "a.png", "--paragraphs"},
+       false,
+       false,
+       false,
+       "--tsv and --paragraphs cannot be used together",
+       "tab-separated and paragraphs, apart"},
+      {{"--paragraphs", "--json", "a.png"},
+       false,
+       false,
+       false,
+       "--paragraphs and --json cannot be used together",
+       "paragraphs and JSON"},
+      {{"--json", "--paragraphs", "--colour"},
+       false,
+       false,
+       false,
+       "--json and --paragraphs cannot be used together",
+       "the first problem is said"},
+      {{"--tsv", "--", "--json"}, false, false, true, "", "after -- a form's name is a file"},
+      {{"--paragraphs"}, false, true, false, "no picture given", "a form but no picture"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.guards);
+    const CliArguments parsed = ParseCliArguments(row.args);
+    EXPECT_FALSE(parsed.help);
+    EXPECT_EQ(parsed.error, row.error);
+    if (row.error.empty()) {
+      EXPECT_EQ(parsed.json, row.json);
+      EXPECT_EQ(parsed.paragraphs, row.paragraphs);
+      EXPECT_EQ(parsed.tsv, row.tsv);
+    }
+  }
+}
+
+TEST(CliArguments, UsageNamesEveryOutputForm) {
+  const std::string usage = CliUsage();
+  for (const char* option : {"--json", "--paragraphs", "--tsv", "--help"}) {
+    EXPECT_NE(usage.find(std::string("\n  ") + option + " "), std::string::npos) << option;
+  }
+  EXPECT_NE(usage.find("quillore-cli [--paragraphs | --tsv] PICTURE..."), std::string::npos);
+}
+
 TEST(CliArguments, UsageNamesTheProgramAndTheDefaultService) {
   const std::string usage = CliUsage();
   EXPECT_EQ(usage.rfind("Usage: quillore-cli [--json] PICTURE...\n", 0), 0u);

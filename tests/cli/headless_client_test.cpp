@@ -126,10 +126,11 @@ TEST_F(HeadlessClient, Usage) {
     std::vector<std::string> args;
     int status;
   } cases[] = {
-      {{"--help"}, kExitRecognised},       // help asked for: on stdout, success
-      {{}, kExitUsage},                    // no picture
-      {{"--json"}, kExitUsage},            // options but no picture
-      {{"--colour", "a.png"}, kExitUsage}, // an unknown option
+      {{"--help"}, kExitRecognised},              // help asked for: on stdout, success
+      {{}, kExitUsage},                           // no picture
+      {{"--json"}, kExitUsage},                   // options but no picture
+      {{"--colour", "a.png"}, kExitUsage},        // an unknown option
+      {{"--json", "--tsv", "a.png"}, kExitUsage}, // two output forms
   };
   for (const auto& c : cases) {
     const CliRun run = Cli(c.args);
@@ -146,6 +147,62 @@ TEST_F(HeadlessClient, AFileNamedLikeAnOptionAfterDoubleDash) {
   const CliRun run = Cli({"--", "-x.png"});
   std::filesystem::current_path(before);
   EXPECT_EQ(run.status, kExitRecognised) << run.err;
+}
+
+// An answer with the structure: a Chinese paragraph of two lines, a table of three rows, a Latin line.
+constexpr char kStructuredAnswer[] =
+    R"({"position": [[0, 0, 9, 0, 9, 9, 0, 9], [0, 10, 9, 10, 9, 19, 0, 19], [0, 20, 9, 20, 9, 29, 0, 29], )"
+    R"([0, 30, 9, 30, 9, 39, 0, 39], [0, 40, 9, 40, 9, 49, 0, 49], [0, 50, 9, 50, 9, 59, 0, 59]], "count": 6, )"
+    R"("layout": {"skew": 0.00, "blocks": [], "lines": [{"block": 0, "paragraph": 0}, {"block": 0, "paragraph": 0}, )"
+    R"({"block": 1, "paragraph": 1, "table": 0, "row": 0, "cells": [0, 1, 2]}, )"
+    R"({"block": 1, "paragraph": 2, "table": 0, "row": 1, "cells": [0, 2]}, )"
+    R"({"block": 1, "paragraph": 3, "table": 0, "row": 2, "cells": [0, 1, 2]}, {"block": 2, "paragraph": 4}], )"
+    R"("paragraphs": [{"lines": [0, 2], "joined": "\u4e2d\u6587\u6bb5\u843d"}, {"lines": [2, 1], "joined": "a b c"}, )"
+    R"({"lines": [3, 1], "joined": "d f"}, {"lines": [4, 1], "joined": "g h i"}, {"lines": [5, 1], "joined": "End."}], )"
+    R"("tables": [{"columns": 3, "rows": [["a", "b", "c"], ["d", "", "f"], ["g", "h", "i"]]}]}, )"
+    R"("text": ["\u4e2d\u6587", "\u6bb5\u843d", "a b c", "d f", "g h i", "End."]})";
+
+TEST_F(HeadlessClient, EachOutputFormOfAStructuredAnswer) {
+  reply_ = Reply::Text(200, kStructuredAnswer, "application/json");
+  const struct {
+    std::vector<std::string> options;
+    std::string out;
+  } rows[] = {
+      {{}, "中文\n段落\na b c\nd f\ng h i\nEnd.\n"},               // the lines, as before
+      {{"--paragraphs"}, "中文段落\na b c\nd f\ng h i\nEnd.\n"},   // Chinese joined with nothing
+      {{"--tsv"}, "中文\n段落\na\tb\tc\nd\t\tf\ng\th\ti\nEnd.\n"}, // the empty middle cell stays a cell
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = row.options;
+    args.push_back(Picture("t.png"));
+    const CliRun run = Cli(args);
+    EXPECT_EQ(run.status, kExitRecognised) << run.err;
+    EXPECT_EQ(run.out, row.out);
+    EXPECT_EQ(run.err, "");
+  }
+  const CliRun run = Cli({"--json", Picture("t.png")});
+  const nlohmann::json object = nlohmann::json::parse(run.out);
+  EXPECT_EQ(object["paragraphs"][0], "中文段落");
+  EXPECT_EQ(object["tables"][0]["rows"][1][1], "");
+  EXPECT_EQ(object["lines"][3]["row"], 1);
+  EXPECT_EQ(object["lines"][3]["text"], "d f");
+}
+
+TEST_F(HeadlessClient, ParagraphsOfAnAnswerWithoutStructureAreItsLines) {
+  const CliRun run = Cli({"--paragraphs", Picture("a.png")});
+  EXPECT_EQ(run.status, kExitRecognised) << run.err;
+  EXPECT_EQ(run.out, "Hello 世界\nsecond\n");
+  const CliRun json = Cli({"--json", Picture("a.png")});
+  EXPECT_FALSE(nlohmann::json::parse(json.out).contains("paragraphs"));
+}
+
+TEST_F(HeadlessClient, TwoOutputFormsAreBadUsageAndSendNothing) {
+  const CliRun run = Cli({"--paragraphs", "--tsv", Picture("a.png")});
+  EXPECT_EQ(run.status, kExitUsage);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.rfind("quillore-cli: --paragraphs and --tsv cannot be used together\n", 0), 0u)
+      << run.err;
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 0);
 }
 
 TEST(HeadlessClientText, PlainTextTurnsCrLfIntoLf) {
