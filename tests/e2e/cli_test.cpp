@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QFont>
+#include <QImage>
+#include <QPainter>
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -78,6 +82,71 @@ TEST_F(CliAgainstService, JsonGivesOneLinePerPictureWithTextsAndBoxesInThePictur
     }
     EXPECT_TRUE(ReadAsDrawn(expected[i].picture.lines, texts));
   }
+}
+
+// A title, a table of three columns drawn at fixed places, and a closing line.
+std::string TablePicture() {
+  const char* const rows[][3] = {{"Name", "Role", "City"},
+                                 {"Alice", "Editor", "Paris"},
+                                 {"Bruno", "Tester", "Lima"},
+                                 {"Chen", "Writer", "Oslo"}};
+  constexpr int kPixelSize = 28;
+  constexpr int kRowStep = 56;
+  constexpr int kColumnX[] = {40, 300, 540};
+  QImage image(760, 140 + 4 * kRowStep + 80, QImage::Format_RGB32);
+  image.fill(QColor(250, 250, 247));
+  {
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(kPixelSize);
+    painter.setFont(font);
+    painter.setPen(QColor(20, 20, 20));
+    painter.drawText(40, 70, QStringLiteral("Team members this year"));
+    for (int r = 0; r < 4; ++r) {
+      for (int c = 0; c < 3; ++c) {
+        painter.drawText(kColumnX[c], 160 + r * kRowStep, QString::fromUtf8(rows[r][c]));
+      }
+    }
+    painter.drawText(40, 160 + 4 * kRowStep + 40, QStringLiteral("Updated in May."));
+  }
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return png.toStdString();
+}
+
+TEST_F(CliAgainstService, TsvPrintsADrawnTableAsTabSeparatedRows) {
+  const std::string path = files_->Write("pictures/table.png", TablePicture());
+  const ProgramRun run = Cli({"--tsv", path});
+  ASSERT_EQ(run.exitCode, 0) << run.err << service_->Log();
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 6u) << run.out;
+  EXPECT_TRUE(ReadAsDrawn({"Team members this year"}, {lines[0]})) << run.out;
+  const std::vector<std::vector<std::string>> drawn = {{"Name", "Role", "City"},
+                                                       {"Alice", "Editor", "Paris"},
+                                                       {"Bruno", "Tester", "Lima"},
+                                                       {"Chen", "Writer", "Oslo"}};
+  for (std::size_t r = 0; r < drawn.size(); ++r) {
+    SCOPED_TRACE(lines[r + 1]);
+    std::vector<std::string> cells;
+    std::size_t start = 0;
+    for (std::size_t tab = lines[r + 1].find('\t'); tab != std::string::npos;
+         tab = lines[r + 1].find('\t', start)) {
+      cells.push_back(lines[r + 1].substr(start, tab - start));
+      start = tab + 1;
+    }
+    cells.push_back(lines[r + 1].substr(start));
+    ASSERT_EQ(cells.size(), 3u) << "one cell per column";
+    for (std::size_t c = 0; c < 3; ++c) {
+      EXPECT_TRUE(ReadAsDrawn({drawn[r][c]}, {cells[c]}));
+    }
+  }
+  EXPECT_TRUE(ReadAsDrawn({"Updated in May."}, {lines[5]})) << run.out;
+  // The same answer's lines, as plain text prints them: the cells of a row joined by spaces.
+  const ProgramRun plain = Cli({path});
+  ASSERT_EQ(plain.exitCode, 0) << plain.err;
+  EXPECT_EQ(Lines(plain.out).size(), 6u) << plain.out;
 }
 
 TEST_F(CliAgainstService, ServiceDownExitsOneWithTheNumberedMessage) {
