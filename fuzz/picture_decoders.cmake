@@ -1,1 +1,1 @@
-target_link_libraries(fuzz_picture_decoders PRIVATE quillore_imaging)
+target_link_libraries(fuzz_picture_decoders PRIVATE quillore_imaging quillore_service)

@@ -1,5 +1,7 @@
 #include "service/picture.h"
 
+#include "service/picture_decoders.h"
+
 #include <leptonica/allheaders.h>
 
 #include <algorithm>
@@ -11,61 +13,50 @@
 namespace quillore::service {
 namespace {
 
-// GIF: the logical screen, then every image descriptor, whose sizes the decoder allocates as given.
-PictureError CheckGifFrames(std::string_view b, std::int64_t maxPixels) {
+// GIF: the logical screen and the first frame's descriptor, which is all that decoding reads. Walking
+// the blocks costs no pixels, unlike Leptonica's header reader, which decodes every frame.
+PictureError CheckGifHeader(std::string_view b, std::int64_t maxPixels, PictureSize& size) {
   const auto u8 = [&](std::size_t i) { return static_cast<unsigned char>(b[i]); };
   const auto u16 = [&](std::size_t i) { return u8(i) | (u8(i + 1) << 8); };
   if (b.size() < 13) {
     return PictureError::Undecodable;
   }
-  if (static_cast<std::int64_t>(u16(6)) * u16(8) > maxPixels) {
+  const int screenWidth = u16(6);
+  const int screenHeight = u16(8);
+  if (static_cast<std::int64_t>(screenWidth) * screenHeight > maxPixels) {
     return PictureError::TooManyPixels;
   }
   std::size_t pos = 13;
   if (u8(10) & 0x80) {
     pos += 3u << ((u8(10) & 7) + 1);
   }
-  const auto skipSubBlocks = [&]() {
-    while (pos < b.size()) {
-      const std::size_t length = u8(pos);
-      pos += 1 + length;
-      if (length == 0) {
-        return true;
-      }
-    }
-    return false;
-  };
-  while (pos < b.size()) {
+  for (int record = 0; record < kMaxGifRecordsBeforeFrame && pos < b.size(); ++record) {
     const unsigned char kind = u8(pos);
-    if (kind == 0x3B) {
-      return PictureError::None;
-    }
     if (kind == 0x21) {
       pos += 2;
-      if (!skipSubBlocks()) {
-        return PictureError::Undecodable;
+      while (pos < b.size() && u8(pos) != 0) {
+        pos += 1 + u8(pos);
       }
-    } else if (kind == 0x2C) {
-      if (pos + 10 > b.size()) {
-        return PictureError::Undecodable;
-      }
-      if (static_cast<std::int64_t>(u16(pos + 5)) * u16(pos + 7) > maxPixels) {
-        return PictureError::TooManyPixels;
-      }
-      const unsigned char flags = u8(pos + 9);
-      pos += 10;
-      if (flags & 0x80) {
-        pos += 3u << ((flags & 7) + 1);
-      }
-      pos += 1; // LZW minimum code size
-      if (!skipSubBlocks()) {
-        return PictureError::Undecodable;
-      }
-    } else {
+      pos += 1;
+      continue;
+    }
+    if (kind != 0x2C || pos + 10 > b.size()) {
+      return PictureError::Undecodable; // the end, or something else, before any frame
+    }
+    const int frameWidth = u16(pos + 5);
+    const int frameHeight = u16(pos + 7);
+    if (frameWidth <= 0 || frameHeight <= 0) {
       return PictureError::Undecodable;
     }
+    if (static_cast<std::int64_t>(frameWidth) * frameHeight > maxPixels) {
+      return PictureError::TooManyPixels;
+    }
+    // As decoding does: a screen of no size takes the frame's.
+    const bool useScreen = screenWidth > 0 && screenHeight > 0;
+    size = {useScreen ? screenWidth : frameWidth, useScreen ? screenHeight : frameHeight};
+    return PictureError::None;
   }
-  return PictureError::None; // a missing trailer is tolerated, as decoders do
+  return PictureError::Undecodable;
 }
 
 bool Supported(l_int32 format) {
@@ -91,6 +82,8 @@ const char* PictureErrorMessage(PictureError error) noexcept {
     return "the picture cannot be decoded";
   case PictureError::TooManyPixels:
     return "the picture has more pixels than allowed";
+  case PictureError::TooManyScans:
+    return "the progressive picture has more scans than allowed";
   }
   return "";
 }
@@ -106,11 +99,12 @@ PictureError CheckPicture(std::string_view bytes, std::int64_t maxPixels, Pictur
     return PictureError::UnknownFormat;
   }
   if (format == IFF_GIF) {
-    // Leptonica decodes a whole GIF to read its header; look at the descriptors ourselves first.
-    const PictureError frames = CheckGifFrames(bytes, maxPixels);
-    if (frames != PictureError::None) {
-      return frames;
+    PictureSize gifSize;
+    const PictureError header = CheckGifHeader(bytes, maxPixels, gifSize);
+    if (header == PictureError::None && size != nullptr) {
+      *size = gifSize;
     }
+    return header;
   }
   l_int32 w = 0, h = 0, bps = 0, spp = 0, iscmap = 0;
   if (pixReadHeaderMem(data, bytes.size(), &format, &w, &h, &bps, &spp, &iscmap) != 0 || w <= 0 || h <= 0) {
@@ -131,9 +125,24 @@ PictureError DecodePicture(std::string_view bytes, std::int64_t maxPixels, PixPt
   if (checked != PictureError::None) {
     return checked;
   }
-  PixPtr pix(pixReadMem(reinterpret_cast<const l_uint8*>(bytes.data()), bytes.size()));
+  // PNG, JPEG and GIF are read by our own code, which keeps to the budgets; Leptonica reads the rest.
+  l_int32 format = IFF_UNKNOWN;
+  findFileFormatBuffer(reinterpret_cast<const l_uint8*>(bytes.data()), &format);
+  PixPtr pix;
+  PictureError error = PictureError::Undecodable;
+  if (format == IFF_PNG) {
+    pix = DecodePngPix(bytes, maxPixels, error);
+  } else if (format == IFF_JFIF_JPEG) {
+    int orientation = 1;
+    pix = DecodeJpegPix(bytes, maxPixels, error, orientation);
+    pix = ApplyOrientation(std::move(pix), orientation);
+  } else if (format == IFF_GIF) {
+    pix = DecodeGifPix(bytes, maxPixels, error);
+  } else {
+    pix.reset(pixReadMem(reinterpret_cast<const l_uint8*>(bytes.data()), bytes.size()));
+  }
   if (!pix) {
-    return PictureError::Undecodable;
+    return error != PictureError::None ? error : PictureError::Undecodable;
   }
   const std::int64_t w = pixGetWidth(pix.get());
   const std::int64_t h = pixGetHeight(pix.get());

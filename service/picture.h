@@ -19,7 +19,7 @@ struct PixDeleter {
 using PixPtr = std::unique_ptr<Pix, PixDeleter>;
 
 // Why a picture cannot be recognised; every case is a refusal with status 422.
-enum class PictureError { None, Empty, UnknownFormat, Undecodable, TooManyPixels };
+enum class PictureError { None, Empty, UnknownFormat, Undecodable, TooManyPixels, TooManyScans };
 
 // Text for a refusal.
 const char* PictureErrorMessage(PictureError error) noexcept;
@@ -29,11 +29,12 @@ struct PictureSize {
   int height = 0;
 };
 
-// Reads only the header (for GIF, every frame's descriptor) and checks the format and the pixel
+// Reads only the header (for GIF, up to the first frame's descriptor) and checks the format and the pixel
 // count against the limit, so that an oversized picture is refused before any decoding.
 PictureError CheckPicture(std::string_view bytes, std::int64_t maxPixels, PictureSize* size = nullptr);
 
-// Decodes a picture that CheckPicture accepted, checking the limit again on the result.
+// Decodes a picture that CheckPicture accepted, checking the limit again on the result. Only the first
+// frame of an animated GIF is read, and a JPEG is turned upright as its EXIF orientation says.
 PictureError DecodePicture(std::string_view bytes, std::int64_t maxPixels, PixPtr& out);
 
 // What preparation does before recognition. Each step can be switched off to measure it.
