@@ -37,9 +37,13 @@ cv::Mat PlanarBlob(const cv::Mat& image, const double scale[3], const double shi
 
 } // namespace
 
-cv::Size DetectionSize(cv::Size picture, int maxSide) {
+cv::Size DetectionSize(cv::Size picture, int maxSide, double minScale, double maxPixels) {
   const int longSide = std::max(picture.width, picture.height);
-  const double ratio = longSide > maxSide ? static_cast<double>(maxSide) / longSide : 1.0;
+  double ratio = longSide > maxSide ? static_cast<double>(maxSide) / longSide : 1.0;
+  if (ratio < minScale) {
+    const double pixels = static_cast<double>(picture.width) * picture.height;
+    ratio = std::max(ratio, std::min(minScale, std::sqrt(maxPixels / pixels)));
+  }
   return {RoundTo32(picture.width * ratio), RoundTo32(picture.height * ratio)};
 }
 

@@ -22,8 +22,10 @@ inline constexpr int kLineEndPadding = 12;
 inline constexpr float kUprightRatio = 1.5f;
 
 // The size the detector sees: scaled down so that the long side is at most `maxSide` (never up),
-// then each side rounded to a multiple of 32, at least 32.
-cv::Size DetectionSize(cv::Size picture, int maxSide);
+// then each side rounded to a multiple of 32, at least 32. A picture that this would shrink below
+// `minScale` (a wide or 4K screenshot, whose small text would fall under what the detector finds) is
+// scaled by `minScale` instead, or as near to it as `maxPixels` detector pixels allow.
+cv::Size DetectionSize(cv::Size picture, int maxSide, double minScale = 0.5, double maxPixels = 2'200'000);
 
 // `bgr` (CV_8UC3) resized to `size` and normalised with the ImageNet mean and deviation, as an
 // NCHW float blob.

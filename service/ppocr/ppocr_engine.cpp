@@ -221,6 +221,48 @@ public:
       return {};
     }
     const cv::Mat bgr = ToBgr(picture);
+    Reading reading = Read(bgr, timings);
+    if (!options_.tryUpsideDown || reading.characters == 0 ||
+        reading.confidenceSum / reading.characters >= options_.upsideDownConfidence) {
+      return std::move(reading.lines);
+    }
+    const auto start = Clock::now();
+    cv::Mat turned;
+    cv::rotate(bgr, turned, cv::ROTATE_180);
+    Timings turnedTimings;
+    Reading other = Read(turned, turnedTimings);
+    timings.turned = MillisecondsSince(start);
+    timings.detection += turnedTimings.detection;
+    timings.cutting += turnedTimings.cutting;
+    timings.recognition += turnedTimings.recognition;
+    timings.recognitionWork += turnedTimings.recognitionWork;
+    if (other.keptScore <= reading.keptScore) {
+      return std::move(reading.lines);
+    }
+    // Boxes back in the picture as sent; corners still clockwise from the top left of the picture.
+    for (Line& line : other.lines) {
+      const std::array<int, 8> box = line.box;
+      for (int corner = 0; corner < 4; ++corner) {
+        const int from = (corner + 2) % 4;
+        line.box[2 * corner] = bgr.cols - 1 - box[2 * from];
+        line.box[2 * corner + 1] = bgr.rows - 1 - box[2 * from + 1];
+      }
+    }
+    return std::move(other.lines);
+  }
+
+  int NetworksBuilt() const { return detectors_->Built() + recognizers_->Built(); }
+
+private:
+  // One reading of a picture: the lines kept, and how confident the characters of all boxes were.
+  struct Reading {
+    std::vector<Line> lines;
+    int characters = 0;       // over every box read, kept or not
+    double confidenceSum = 0; // confidence times characters, over every box
+    double keptScore = 0;     // the same over the lines kept
+  };
+
+  Reading Read(const cv::Mat& bgr, Timings& timings) {
     auto start = Clock::now();
     const std::vector<Quad> quads = Detect(bgr);
     timings.detection = MillisecondsSince(start);
@@ -240,28 +282,29 @@ public:
     timings.recognition = MillisecondsSince(start);
     timings.lines = static_cast<int>(results.size());
 
-    std::vector<Line> lines;
+    Reading reading;
     for (int index : ReadingOrder(quads)) {
       const LineResult& r = results[index];
+      reading.characters += r.characters;
+      reading.confidenceSum += static_cast<double>(r.confidence) * r.characters;
       if (r.text.empty() || r.confidence < options_.minConfidence) {
         continue;
       }
+      reading.keptScore += static_cast<double>(r.confidence) * r.characters;
       Line line{r.text, {}, r.confidence};
       for (int corner = 0; corner < 4; ++corner) {
         line.box[2 * corner] = static_cast<int>(std::lround(quads[index][corner].x));
         line.box[2 * corner + 1] = static_cast<int>(std::lround(quads[index][corner].y));
       }
-      lines.push_back(std::move(line));
+      reading.lines.push_back(std::move(line));
     }
-    return lines;
+    return reading;
   }
 
-  int NetworksBuilt() const { return detectors_->Built() + recognizers_->Built(); }
-
-private:
   // Boxes in picture pixels, inside the picture.
   std::vector<Quad> Detect(const cv::Mat& bgr) {
-    const cv::Size size = DetectionSize(bgr.size(), options_.detectionMaxSide);
+    const cv::Size size = DetectionSize(bgr.size(), options_.detectionMaxSide, options_.detectionMinScale,
+                                        options_.detectionMaxPixels);
     const cv::Mat blob = DetectionBlob(bgr, size);
     cv::Mat probability;
     {

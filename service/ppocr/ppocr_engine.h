@@ -17,6 +17,15 @@ struct EngineOptions {
   int threads = 0;             // OpenCV's threads for the whole process; 0: one per core
   bool parallelLines = true;   // recognise the cut-outs of one picture on several networks at once
   int detectionMaxSide = 960;  // the detector sees the picture with its long side at most this
+  // ... unless that shrinks it below this scale (16 px text of a 4K screenshot would be 4 px), as far
+  // as the detector's input stays within detectionMaxPixels.
+  double detectionMinScale = 0.5;
+  double detectionMaxPixels = 2'200'000;
+  // A picture whose lines read with a mean character confidence below this is read again turned
+  // around, and the reading with more confident characters kept: a page upside down reads as
+  // scattered low-confidence guesses.
+  bool tryUpsideDown = true;
+  float upsideDownConfidence = 0.8f;
   DetectionParameters detection;
   // The recogniser's input width relative to the cut-out's aspect. Lines that look Chinese (fewer
   // than latinInkRuns runs of ink per text height) are read at firstPassSqueeze, and again at
@@ -56,6 +65,7 @@ struct Timings {
   int pieces = 0;             // pieces read: lines, plus one for each cut
   int reread = 0;             // pieces read squeezed first and again wider
   int columns = 0;            // total width of the recogniser's inputs
+  double turned = 0;          // reading the picture again upside down (included in the above)
 };
 
 class Engine {

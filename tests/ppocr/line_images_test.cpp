@@ -21,7 +21,11 @@ TEST(DetectionSize, LongSideCappedSidesMultiplesOf32) {
       {"portrait page", {1240, 1754}, {672, 960}},
       // Never below 32.
       {"tiny", {10, 10}, {32, 32}},
-      {"long strip", {4000, 60}, {960, 32}},
+      // Shrunk below half, small text would vanish: half, within 2.2 million detector pixels.
+      {"long strip", {4000, 60}, {2016, 32}},
+      {"wide screenshot", {3840, 1080}, {1920, 544}},
+      {"4K screenshot", {3840, 2160}, {1920, 1088}},
+      {"huge photo", {8000, 6000}, {1728, 1280}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(DetectionSize(c.picture, 960), c.expected) << c.what;
