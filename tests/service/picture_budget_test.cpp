@@ -1,12 +1,13 @@
 // Pictures made to cost the service memory or time, sent through the real server: an animated GIF of
 // huge frames, a PNG of text chunks that inflate to megabytes, a progressive JPEG that repeats its last
 // scan. And the ordinary pictures that decode differently now: GIF frames, EXIF orientation.
+#include "exif_jpeg.h"
 #include "fake_engine.h"
-#include "https_client.h"
 #include "service/certificate.h"
 #include "service/picture.h"
 #include "service/picture_decoders.h"
 #include "service/server.h"
+#include "tests/support/https_client.h"
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>
@@ -304,21 +305,6 @@ TEST(JpegBudget, AProgressivePictureWithEndlessScansIsStoppedQuickly) {
 
 // ---- EXIF orientation
 
-// The JPEG with an EXIF block whose orientation is `orientation`, right after the start marker.
-std::string WithOrientation(const std::string& jpeg, int orientation) {
-  std::string tiff("II*\0\x08\0\0\0", 8);
-  tiff += std::string("\x01\0", 2);                   // one entry
-  tiff += std::string("\x12\x01\x03\0\x01\0\0\0", 8); // orientation, SHORT, count 1
-  tiff += static_cast<char>(orientation);             // its value
-  tiff += std::string("\0\0\0\0\0\0", 6);             // padding, no next directory
-  const std::string data = std::string("Exif\0\0", 6) + tiff;
-  const std::size_t length = data.size() + 2;
-  std::string segment = "\xFF\xE1";
-  segment += static_cast<char>(length >> 8);
-  segment += static_cast<char>(length & 0xFF);
-  return jpeg.substr(0, 2) + segment + data + jpeg.substr(2);
-}
-
 TEST(ExifOrientation, ReadsTheTagInBothByteOrders) {
   std::string motorola("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x08\0\0\0\0\0\0", 26);
   EXPECT_EQ(ExifOrientation(motorola), 8);
@@ -346,7 +332,8 @@ TEST(ExifOrientation, TurnsTheDecodedPictureUpright) {
                         {8, QTransform().rotate(90)},
                         {2, QTransform().scale(-1, 1)}};
   for (const Case& c : cases) {
-    const std::string jpeg = WithOrientation(Encode(upright.transformed(c.stored), "JPEG"), c.orientation);
+    const std::string jpeg =
+        testing::WithExifOrientation(Encode(upright.transformed(c.stored), "JPEG"), c.orientation);
     PixPtr pix;
     ASSERT_EQ(DecodePicture(jpeg, kLimit, pix), PictureError::None) << c.orientation;
     ASSERT_EQ(pixGetWidth(pix.get()), 40) << c.orientation;

@@ -1,5 +1,6 @@
 // Recognition with the real engines: rendered pictures with known text through the whole service, once
 // with each engine.
+#include "exif_jpeg.h"
 #include "service/certificate.h"
 #include "service/line_text.h"
 #include "service/server.h"
@@ -10,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QImage>
 #include <QString>
+#include <QTransform>
 #include <cstdlib>
 #include <future>
 #include <nlohmann/json.hpp>
@@ -149,6 +153,63 @@ TEST_P(Recognition, BoxesOfSmallTextAreInTheSentPicturesPixels) {
   const int largeWidth = largeAnswer["position"][0][2].get<int>() - largeAnswer["position"][0][0].get<int>();
   EXPECT_NEAR(static_cast<double>(largeWidth) / smallWidth, 4.0, 0.4);
   EXPECT_LE(smallAnswer["position"][0][2].get<int>(), small.width);
+}
+
+TEST_P(Recognition, APhotoStoredSidewaysReadsAsItsExifOrientationSays) {
+  const auto server = StartServer(1);
+  ASSERT_TRUE(server);
+  const std::vector<std::string> lines = {"Meeting moved to Thursday", "Room 204, second floor"};
+  const RenderedPicture rendered = test::RenderLines(lines, 24, false, false);
+  const QImage upright = QImage::fromData(reinterpret_cast<const uchar*>(rendered.png.data()),
+                                          static_cast<int>(rendered.png.size()));
+  // Orientation 6: the camera stored the picture turned a quarter anticlockwise; 8: clockwise.
+  for (const auto& [orientation, angle] : {std::pair{6, -90}, std::pair{8, 90}}) {
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    upright.transformed(QTransform().rotate(angle)).save(&buffer, "JPEG", 92);
+    const std::string photo =
+        testing::WithExifOrientation(std::string(jpeg.constData(), jpeg.size()), orientation);
+    const HttpReply reply = PostPicture(server->Port(), photo);
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    const nlohmann::json answer = nlohmann::json::parse(reply.body);
+    const std::vector<std::string> read = answer["text"].get<std::vector<std::string>>();
+    EXPECT_LE(CharacterErrorRate(lines, read), kMaxErrorRate)
+        << "orientation " << orientation << ": " << reply.body;
+  }
+}
+
+// PP-OCR reads a page turned upside down the right way round; its boxes stay in the picture as sent.
+TEST(PpocrRecognition, AnUpsideDownPageReadsRightThroughTheServer) {
+  const std::string missing = testing::MissingForEngine(EngineKind::Ppocr);
+  ASSERT_TRUE(missing.empty()) << missing;
+  CertificatePair pair;
+  std::string error;
+  ASSERT_TRUE(MakeSelfSignedCertificate(pair, error)) << error;
+  ServiceConfig config;
+  config.port = 0;
+  config.workers = 1;
+  config.certificatePem = pair.certificatePem;
+  config.keyPem = pair.keyPem;
+  config.preparation = testing::PreparationFor(EngineKind::Ppocr);
+  const auto server = Server::Start(config, testing::EngineFactoryFor(EngineKind::Ppocr), nullptr, error);
+  ASSERT_TRUE(server) << error;
+  const std::vector<std::string> lines = {"Meeting moved to Thursday", "Room 204, second floor"};
+  const RenderedPicture rendered = test::RenderLines(lines, 24, false, false);
+  const QImage upright = QImage::fromData(reinterpret_cast<const uchar*>(rendered.png.data()),
+                                          static_cast<int>(rendered.png.size()));
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  upright.transformed(QTransform().rotate(180)).save(&buffer, "PNG");
+  const HttpReply reply = PostPicture(server->Port(), std::string(png.constData(), png.size()));
+  ASSERT_EQ(reply.status, 200) << reply.body;
+  const nlohmann::json answer = nlohmann::json::parse(reply.body);
+  EXPECT_LE(CharacterErrorRate(lines, answer["text"].get<std::vector<std::string>>()), kMaxErrorRate)
+      << reply.body;
+  ASSERT_EQ(answer["count"], 2);
+  EXPECT_GT(answer["position"][0][1].get<int>(),
+            answer["position"][1][1].get<int>()); // the first line is lower
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Recognition, ::testing::ValuesIn(testing::kAllEngines),
