@@ -31,6 +31,18 @@ constexpr std::array<std::uint8_t, 256> MakeValues() {
 }
 constexpr auto kValues = MakeValues();
 
+// Skipped by the streaming decoder; any other character outside the alphabet is an error.
+constexpr std::uint8_t kSpace = 0xFE;
+
+constexpr std::array<std::uint8_t, 256> MakeStreamValues() {
+  std::array<std::uint8_t, 256> values = MakeValues();
+  for (unsigned char c : {' ', '\t', '\r', '\n'}) {
+    values[c] = kSpace;
+  }
+  return values;
+}
+constexpr auto kStreamValues = MakeStreamValues();
+
 // Writes 4 * ceil(n / 3) characters at `o`: the caller allocates the output once, at its final size.
 void Encode(const std::uint8_t* in, std::size_t n, char* o) {
   std::size_t i = 0;
@@ -100,6 +112,75 @@ std::optional<std::string> DecodeBase64Strict(std::string_view text) {
     return std::nullopt;
   }
   return out;
+}
+
+bool Base64StreamDecoder::Feed(std::string_view text) {
+  if (failed_) {
+    return false;
+  }
+  for (const char c : text) {
+    const std::uint8_t value = kStreamValues[static_cast<unsigned char>(c)];
+    if (value < 64) {
+      if (closed_ || paddingNeeded_ > 0) {
+        failed_ = true; // data after padding
+        return false;
+      }
+      bits_ = (bits_ << 6) | value;
+      if (++groupChars_ == 4) {
+        out_->push_back(static_cast<char>(bits_ >> 16));
+        out_->push_back(static_cast<char>(bits_ >> 8));
+        out_->push_back(static_cast<char>(bits_));
+        bits_ = 0;
+        groupChars_ = 0;
+      }
+    } else if (c == '=') {
+      if (!Pad()) {
+        failed_ = true;
+        return false;
+      }
+    } else if (value != kSpace) {
+      failed_ = true;
+      return false;
+    }
+    ++consumed_;
+  }
+  return true;
+}
+
+// One "=": the first ends a group of two or three data characters, whose unused bits must be zero
+// (as DecodeBase64Strict requires); a group of two takes a second one.
+bool Base64StreamDecoder::Pad() {
+  if (closed_) {
+    return false;
+  }
+  if (paddingNeeded_ == 0) {
+    if (groupChars_ == 2) {
+      if ((bits_ & 0xF) != 0) {
+        return false;
+      }
+      out_->push_back(static_cast<char>(bits_ >> 4));
+      paddingNeeded_ = 1;
+    } else if (groupChars_ == 3) {
+      if ((bits_ & 0x3) != 0) {
+        return false;
+      }
+      out_->push_back(static_cast<char>(bits_ >> 10));
+      out_->push_back(static_cast<char>(bits_ >> 2));
+      closed_ = true;
+    } else {
+      return false;
+    }
+    bits_ = 0;
+    groupChars_ = 0;
+    return true;
+  }
+  paddingNeeded_ = 0;
+  closed_ = true;
+  return true;
+}
+
+bool Base64StreamDecoder::Finish() {
+  return !failed_ && groupChars_ == 0 && paddingNeeded_ == 0;
 }
 
 } // namespace quillore
