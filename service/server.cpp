@@ -3,7 +3,6 @@
 #include "service/answer.h"
 #include "service/layout.h"
 #include "service/recognition.h"
-#include "util/base64.h"
 
 #include <arpa/inet.h>
 #include <leptonica/allheaders.h>
@@ -20,7 +19,6 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
-#include <nlohmann/json.hpp>
 
 namespace quillore::service {
 
@@ -77,7 +75,7 @@ struct RequestState {
   std::string method;
   std::string path;
   Clock::time_point start = Clock::now();
-  std::string body;
+  std::unique_ptr<RequestBodyReader> body; // read as it arrives, never held whole
   std::uint64_t received = 0;
   bool isOcr = false;
   bool tooLarge = false;
@@ -285,8 +283,8 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
       }
       state->tooLarge = true;
     }
-    if (state->isOcr && state->method == "POST" && length > 0 && !state->tooLarge) {
-      state->body.reserve(static_cast<std::size_t>(length));
+    if (state->isOcr && state->method == "POST" && !state->tooLarge) {
+      state->body = server->BodyReader(length > 0 ? static_cast<std::size_t>(length) : 0);
     }
     return MHD_YES;
   }
@@ -298,7 +296,7 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
       // A body without a length, or longer than it said. The reply can only go out once the body
       // has been read, so the rest is thrown away as it comes, up to kMaxDiscardFactor times the
       // limit; a client that keeps sending beyond that is cut off.
-      std::string().swap(state->body);
+      state->body.reset();
       state->tooLarge = true;
       if (static_cast<std::int64_t>(state->received) / kMaxDiscardFactor > config.maxBody) {
         return MHD_NO;
@@ -308,7 +306,9 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
       return MHD_NO; // a client this slow ties up a connection; drop it
     }
     if (collecting && !state->tooLarge) {
-      state->body.append(upload, *uploadSize);
+      // A refused body is read no further; the rest is thrown away as it comes, and the refusal goes
+      // out once it has all arrived.
+      state->body->Feed(std::string_view(upload, *uploadSize));
     }
     *uploadSize = 0;
     return MHD_YES;
@@ -334,8 +334,8 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
       return Send(connection, *state, Error(405, "use POST for /api/ocr"));
     }
     // The connection's thread serves many connections: it waits for no worker.
-    state->job = server->Suspend(connection, ConnectionOf(connection), state->body);
-    std::string().swap(state->body);
+    state->job = server->Suspend(connection, ConnectionOf(connection), *state->body);
+    state->body.reset();
     return MHD_YES;
   }
   if (state->path == kHealthPath) {
@@ -345,6 +345,56 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
     return Send(connection, *state, server->HandleHealth());
   }
   return Send(connection, *state, Error(404, "no such path; recognition is POST /api/ocr"));
+}
+
+// Names from the body are quoted in refusals up to this length.
+constexpr std::size_t kQuotedNameLimit = 64;
+constexpr std::string_view kLayoutValues = "\"layout\" must be \"lines\" or \"raw\"";
+
+// The refusal for a body that is not a valid request, from the first thing wrong with it; a token
+// that is missing, wrong or not a string is a 401 wherever it was found.
+std::optional<Reply> BodyRefusal(RequestBodyReader& reader) {
+  const bool complete = reader.Finish();
+  const std::string& member = reader.FaultMember();
+  const std::string quoted = "\"" + member.substr(0, kQuotedNameLimit) + "\"";
+  const std::string at = " (at byte " + std::to_string(reader.FaultOffset()) + ")";
+  const std::string picture = std::string("\"") + protocol::kPictureField + "\"";
+  switch (reader.Fault()) {
+  case BodyFault::None:
+    break;
+  case BodyFault::Syntax:
+    return Error(400, "the body is not a JSON object of string members" + at);
+  case BodyFault::NotAString:
+    if (member == protocol::kTokenField) {
+      return Error(401, "wrong token");
+    }
+    if (member == protocol::kLayoutField) {
+      return Error(400, kLayoutValues);
+    }
+    return Error(
+        400, quoted +
+                 (member == protocol::kPictureField ? " is missing or not a string" : " is not a string") +
+                 at);
+  case BodyFault::TooLong:
+    return Error(400,
+                 "a member name or value is longer than " + std::to_string(kMaxShortString) + " bytes" + at);
+  case BodyFault::Duplicate:
+    return Error(400, quoted + " appears twice" + at);
+  case BodyFault::PictureBase64:
+    return Error(400, picture + " is not valid Base64" + at);
+  case BodyFault::Refused:
+    return member == protocol::kLayoutField ? Error(400, kLayoutValues) : Error(401, "wrong token");
+  }
+  if (!complete) {
+    return Error(400, "the body is not a JSON object of string members");
+  }
+  if (!reader.Member(protocol::kTokenField)) {
+    return Error(401, "wrong token");
+  }
+  if (!reader.HasPicture()) {
+    return Error(400, picture + " is missing or not a string");
+  }
+  return std::nullopt;
 }
 
 // Compares without an early exit, so the time taken says nothing about how much of a token matched.
@@ -409,7 +459,7 @@ void Server::ReplySent(Connection* connection) {
 }
 
 std::shared_ptr<Server::Job> Server::Suspend(void* mhdConnection, Connection* connection,
-                                             std::string_view body) {
+                                             RequestBodyReader& body) {
   auto job = std::make_shared<Job>();
   job->connection = static_cast<MHD_Connection*>(mhdConnection);
   job->fd = connection != nullptr ? connection->fd : -1;
@@ -604,42 +654,42 @@ bool Server::TokenAccepted(std::string_view token) const {
   return accepted;
 }
 
+std::unique_ptr<RequestBodyReader> Server::BodyReader(std::size_t expectedSize) const {
+  return std::make_unique<RequestBodyReader>(
+      protocol::kPictureField, std::vector<std::string>{protocol::kTokenField, protocol::kLayoutField},
+      [this](std::string_view name, std::string_view value) {
+        if (name == protocol::kLayoutField) {
+          return value == protocol::kLayoutLines || value == protocol::kLayoutRaw;
+        }
+        return name != protocol::kTokenField || TokenAccepted(value);
+      },
+      expectedSize);
+}
+
 Reply Server::HandleRecognition(std::string_view body) {
+  const std::unique_ptr<RequestBodyReader> reader = BodyReader(body.size());
+  reader->Feed(body);
+  return HandleRecognition(*reader);
+}
+
+Reply Server::HandleRecognition(RequestBodyReader& reader) {
   auto done = std::make_shared<std::promise<Reply>>();
   std::future<Reply> result = done->get_future();
   std::optional<Reply> refusal =
-      StartRecognition(body, nullptr, [done](Reply reply) { done->set_value(std::move(reply)); });
+      StartRecognition(reader, nullptr, [done](Reply reply) { done->set_value(std::move(reply)); });
   return refusal ? std::move(*refusal) : result.get();
 }
 
-std::optional<Reply> Server::StartRecognition(std::string_view body,
+std::optional<Reply> Server::StartRecognition(RequestBodyReader& reader,
                                               std::shared_ptr<const Cancellation> cancellation,
                                               std::function<void(Reply)> done) {
-  const nlohmann::json request = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
-  if (request.is_discarded() || !request.is_object()) {
-    return Error(400, "the body is not a JSON object");
+  if (std::optional<Reply> refusal = BodyRefusal(reader)) {
+    return refusal;
   }
-  const auto token = request.find(protocol::kTokenField);
-  if (token == request.end() || !token->is_string() || !TokenAccepted(token->get_ref<const std::string&>())) {
-    return Error(401, "wrong token");
-  }
-  const auto field = request.find(protocol::kPictureField);
-  if (field == request.end() || !field->is_string()) {
-    return Error(400, std::string("\"") + protocol::kPictureField + "\" is missing or not a string");
-  }
-  std::optional<std::string> picture = DecodeBase64Strict(field->get_ref<const std::string&>());
-  if (!picture) {
-    return Error(400, std::string("\"") + protocol::kPictureField + "\" is not valid Base64");
-  }
+  std::optional<std::string> picture = std::move(reader.Picture());
   // "layout": "raw" asks for the engine's fragments as they come, as answers were before the layout
   // stage; "lines" (the default) for visual lines in reading order with their structure.
-  bool raw = false;
-  if (const auto layout = request.find(protocol::kLayoutField); layout != request.end()) {
-    if (!layout->is_string() || (*layout != protocol::kLayoutLines && *layout != protocol::kLayoutRaw)) {
-      return Error(400, "\"layout\" must be \"lines\" or \"raw\"");
-    }
-    raw = *layout == protocol::kLayoutRaw;
-  }
+  const bool raw = reader.Member(protocol::kLayoutField) == protocol::kLayoutRaw;
   const PictureError checked = CheckPicture(*picture, config_.maxPixels);
   if (checked != PictureError::None) {
     return Error(422, PictureErrorMessage(checked));

@@ -4,6 +4,7 @@
 #include "protocol/ocr_protocol.h"
 #include "service/cancellation.h"
 #include "service/picture.h"
+#include "service/request_body.h"
 #include "service/worker_pool.h"
 
 #include <atomic>
@@ -100,9 +101,14 @@ public:
   Reply HandleRecognition(std::string_view body);
   // The same without waiting: returns the refusal at once, or nothing when a worker will call `done`
   // with the answer. A worker calls it only while `cancellation` is not set.
-  std::optional<Reply> StartRecognition(std::string_view body,
+  std::optional<Reply> StartRecognition(RequestBodyReader& reader,
                                         std::shared_ptr<const Cancellation> cancellation,
                                         std::function<void(Reply)> done);
+  // A reader for a POST /api/ocr body as it arrives, which checks the token as soon as it is read.
+  // `expectedSize`: the announced length, or 0.
+  std::unique_ptr<RequestBodyReader> BodyReader(std::size_t expectedSize) const;
+  // The same answer for a body given to `reader` whole; takes its picture.
+  Reply HandleRecognition(RequestBodyReader& reader);
   Reply HandleHealth() const;
 
   const ServiceConfig& Config() const { return config_; }
@@ -124,7 +130,7 @@ public:
   // The reply went out; the deadline for the next request's headers starts now.
   void ReplySent(Connection* connection);
   // Suspends the connection until its recognition is answered; the job holds the answer then.
-  std::shared_ptr<Job> Suspend(void* mhdConnection, Connection* connection, std::string_view body);
+  std::shared_ptr<Job> Suspend(void* mhdConnection, Connection* connection, RequestBodyReader& body);
   // Answers the job once (later answers are ignored), cancels its task and resumes its connection.
   // `clientGone`: the connection is closed instead of answered.
   void Finish(const std::shared_ptr<Job>& job, Reply reply, bool clientGone = false);
