@@ -1,9 +1,9 @@
 #include "fake_engine.h"
-#include "https_client.h"
-#include "picture_maker.h"
 #include "service/certificate.h"
 #include "service/request_body.h"
 #include "service/server.h"
+#include "tests/support/https_client.h"
+#include "tests/support/pictures/text_pictures.h"
 #include "util/base64.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +17,9 @@
 namespace quillore::service {
 namespace {
 
+using test::PlainPicture;
 using testing::HttpReply;
 using testing::HttpRequest;
-using testing::PlainPicture;
 
 // What reading one body gives: its fault, and the token and picture when it is accepted.
 struct Read {
