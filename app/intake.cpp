@@ -6,21 +6,59 @@
 #include "recognition/program_values.h"
 #include "recognition/service_config.h"
 
+#include <QBuffer>
+#include <QClipboard>
 #include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <cstdio>
 
 namespace quillore {
 
 namespace {
 
-// What a drop and a confirmed double-click share: read, recognise, then show the bare picture.
-void RecognizeAndShowBare(MainWindow& window, const QString& fileName) {
-  const Bytes kept = ReadFileBytes(fileName);
+// What a drop, a confirmed double-click and a paste share: recognise, then show the bare picture.
+void RecognizeAndShowBare(MainWindow& window, const Bytes& kept) {
   CurrentPicture = kept;
   RecognizePicture(*window.画板1, *window.编辑框1);
   window.画板1->SetPicture(kept);
   window.透明标签2->SetVisible(false);
 }
+
+void RecognizeAndShowBare(MainWindow& window, const QString& fileName) {
+  RecognizeAndShowBare(window, ReadFileBytes(fileName));
+}
+
+bool IsPasteKey(const QKeyEvent& event) {
+  const QKeyCombination keys = event.keyCombination();
+  return keys == QKeyCombination(Qt::ControlModifier, Qt::Key_V) ||
+         keys == QKeyCombination(Qt::ShiftModifier, Qt::Key_Insert) || event.matches(QKeySequence::Paste);
+}
+
+// Takes the paste keys before the edit box (which would paste text only) and when they reach the window
+// unhandled from a control that has no use for them.
+class PasteKeys : public QObject {
+public:
+  explicit PasteKeys(MainWindow& window) : QObject(&window), window_(window) {}
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress || !IsPasteKey(*static_cast<QKeyEvent*>(event))) {
+      return false;
+    }
+    if (OnPasteKey(window_)) {
+      return true;
+    }
+    // Text, or nothing usable: the edit box pastes what it can; elsewhere the key is spent.
+    return watched == &window_;
+  }
+
+private:
+  MainWindow& window_;
+};
 
 } // namespace
 
@@ -31,6 +69,9 @@ void WireHandlers(MainWindow& window) {
   QObject::connect(window.透明标签2, &TransLabel::DoubleClicked, &window,
                    [&window](int x, int y, int keyState) { OnHintDoubleClicked(window, x, y, keyState); });
   QObject::connect(window.按钮1, &QPushButton::clicked, &window, [&window] { OnOpenClicked(window); });
+  auto* pasteKeys = new PasteKeys(window);
+  window.installEventFilter(pasteKeys);
+  window.编辑框1->installEventFilter(pasteKeys);
 }
 
 void OnWindowCreated(MainWindow& window) {
@@ -65,6 +106,40 @@ void OnOpenClicked(MainWindow& window) {
   }
   CurrentPicture = ReadFileBytes(dialog.FileName);
   RecognizePicture(*window.画板1, *window.编辑框1);
+}
+
+bool OnPasteKey(MainWindow& window) {
+  const std::optional<Bytes> picture = PastedPicture(QGuiApplication::clipboard()->mimeData());
+  if (!picture) {
+    return false;
+  }
+  RecognizeAndShowBare(window, *picture);
+  return true;
+}
+
+void OnStartFile(MainWindow& window, const QString& fileName) {
+  RecognizeAndShowBare(window, fileName);
+}
+
+std::optional<Bytes> PastedPicture(const QMimeData* data) {
+  if (data == nullptr) {
+    return std::nullopt;
+  }
+  if (data->hasImage()) {
+    const QImage image = qvariant_cast<QImage>(data->imageData());
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.isNull() && image.save(&buffer, "PNG")) {
+      return Bytes(png.begin(), png.end());
+    }
+  }
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) {
+      return ReadFileBytes(url.toLocalFile());
+    }
+  }
+  return std::nullopt;
 }
 
 Bytes ReadFileBytes(const QString& fileName) {

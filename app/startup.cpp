@@ -26,7 +26,7 @@ std::unique_ptr<MainWindow> CreateMainWindow() {
   }
 }
 
-int RunWindowProgram(QApplication& application, const StartupHooks& hooks) {
+int RunWindowProgram(QApplication& application, const StartupHooks& hooks, const QString& startFile) {
   std::fesetenv(FE_DFL_ENV);
   ResetProgramValues();
   static const bool exitRoutineRegistered = std::atexit(ReleaseProgramValues) == 0;
@@ -48,6 +48,9 @@ int RunWindowProgram(QApplication& application, const StartupHooks& hooks) {
     window->move(MainWindow::CentredPosition(screen->geometry().size()));
   }
   window->show();
+  if (!startFile.isEmpty()) {
+    OnStartFile(*window, startFile);
+  }
   const int status = hooks.runLoop ? hooks.runLoop() : application.exec();
   // Destroying the window destroys its controls; the drop target revokes its registration.
   window.reset();

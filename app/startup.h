@@ -27,8 +27,10 @@ struct StartupHooks {
 };
 
 // Resets the floating-point state and the program-wide values, registers the exit routine, creates
-// the window, raises Created, shows the window centred and runs the event loop. Returns the exit
-// status: 0, or kExitNoWindow after the error message when there is no window.
-int RunWindowProgram(QApplication& application, const StartupHooks& hooks = {});
+// the window, raises Created, shows the window centred, recognises startFile (when given) as a drop
+// would and runs the event loop. Returns the exit status: 0, or kExitNoWindow after the error message
+// when there is no window.
+int RunWindowProgram(QApplication& application, const StartupHooks& hooks = {},
+                     const QString& startFile = {});
 
 } // namespace quillore

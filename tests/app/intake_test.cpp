@@ -9,13 +9,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
 #include <QDialog>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTextCursor>
 #include <QTimer>
 #include <memory>
 #include <optional>
@@ -276,6 +280,172 @@ TEST_F(Intake, ANestedRecognitionThroughEventProcessingKeepsEachItsOwnPicture) {
   EXPECT_TRUE(BoxShown());
   EXPECT_EQ(CurrentPicture, beta_) << "the drop read its file last";
   EXPECT_FALSE(window_->透明标签2->Visible()) << "the drop hid the hint";
+}
+
+// The bytes a paste of image data must send: the image as PNG.
+Bytes PngOf(const QImage& image) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return Bytes(bytes.begin(), bytes.end());
+}
+
+// The window with something put on the real clipboard and a paste key pressed on one of its parts.
+class Paste : public Intake {
+protected:
+  void TearDown() override {
+    QGuiApplication::clipboard()->clear();
+    Intake::TearDown();
+  }
+  void Press(QWidget* on, QKeyCombination keys) {
+    QKeyEvent press(QEvent::KeyPress, keys.key(), keys.keyboardModifiers());
+    QApplication::sendEvent(on, &press);
+  }
+  void CtrlV(QWidget* on) { Press(on, QKeyCombination(Qt::ControlModifier, Qt::Key_V)); }
+  void ShiftInsert(QWidget* on) { Press(on, QKeyCombination(Qt::ShiftModifier, Qt::Key_Insert)); }
+  void PutFiles(const QStringList& paths) {
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString& path : paths) {
+      urls.append(QUrl::fromLocalFile(path));
+    }
+    data->setUrls(urls);
+    QGuiApplication::clipboard()->setMimeData(data);
+  }
+  // What every paste of a picture leaves: one request carrying it, the bare picture, no hint.
+  void ExpectPastedPicture(const Bytes& picture) {
+    EXPECT_EQ(server_.RequestCount("/api/ocr"), 1);
+    EXPECT_EQ(UploadOf(server_.LastRequest("/api/ocr").body), EncodeBase64(picture));
+    EXPECT_EQ(window_->画板1->Picture(), picture);
+    EXPECT_EQ(CurrentPicture, picture);
+    EXPECT_FALSE(window_->透明标签2->Visible());
+    EXPECT_FALSE(BoxShown()) << "a paste shows the bare picture, as a drop does";
+  }
+  // Nothing was sent and the window is as before.
+  void ExpectNothingChanged() {
+    EXPECT_EQ(server_.RequestCount("/api/ocr"), 0);
+    EXPECT_EQ(Content(), "before");
+    EXPECT_TRUE(window_->画板1->Picture().empty());
+    EXPECT_TRUE(window_->透明标签2->Visible());
+  }
+};
+
+TEST_F(Paste, ImageDataWithCtrlVIsSentAsPngAndShownBare) {
+  QImage image(70, 30, QImage::Format_RGB32);
+  image.fill(Qt::yellow);
+  QGuiApplication::clipboard()->setImage(image);
+  DialogWatch dialogs;
+  CtrlV(window_.get());
+  ExpectPastedPicture(PngOf(image));
+  EXPECT_EQ(
+      QImage::fromData(QByteArray::fromStdString(std::string(CurrentPicture.begin(), CurrentPicture.end())))
+          .size(),
+      QSize(70, 30));
+  EXPECT_EQ(dialogs.Seen(), 0);
+}
+
+TEST_F(Paste, ImageDataWinsInTheFocusedEditBox) {
+  QImage image(40, 20, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  auto* data = new QMimeData;
+  data->setImageData(image);
+  data->setText("alt text");
+  QGuiApplication::clipboard()->setMimeData(data);
+  window_->编辑框1->SetContent("before");
+  ShiftInsert(window_->编辑框1);
+  ExpectPastedPicture(PngOf(image));
+  EXPECT_FALSE(Content().contains("alt text"));
+}
+
+TEST_F(Paste, AFileListSendsTheFirstFilesBytesWithEitherKey) {
+  PutFiles({File("b.png", beta_), File("a.png", alpha_)});
+  ShiftInsert(window_->按钮1);
+  ExpectPastedPicture(beta_);
+  EXPECT_EQ(Content(), "beta");
+
+  PutFiles({File("a.png", alpha_)});
+  CtrlV(window_->编辑框1);
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 2);
+  EXPECT_EQ(Content(), "alpha") << "the recognised text, not the file's name";
+  EXPECT_EQ(window_->画板1->Picture(), alpha_);
+}
+
+TEST_F(Paste, TextGoesIntoTheFocusedEditBoxAndNothingIsSent) {
+  QGuiApplication::clipboard()->setText("pasted words");
+  window_->编辑框1->SetContent("before ");
+  window_->编辑框1->moveCursor(QTextCursor::End);
+  CtrlV(window_->编辑框1);
+  EXPECT_EQ(Content(), "before pasted words");
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 0);
+  EXPECT_TRUE(window_->透明标签2->Visible());
+}
+
+TEST_F(Paste, AClipboardWithNoPictureChangesNothing) {
+  window_->编辑框1->SetContent("before");
+  QClipboard& clipboard = *QGuiApplication::clipboard();
+  clipboard.clear();
+  CtrlV(window_.get());
+  ShiftInsert(window_->按钮1);
+  ExpectNothingChanged();
+
+  auto* other = new QMimeData;
+  other->setData("application/x-something-else", "data");
+  clipboard.setMimeData(other);
+  CtrlV(window_.get());
+  CtrlV(window_->编辑框1);
+  ExpectNothingChanged();
+
+  // a link that is not a local file is no picture; in the edit box it would paste as text
+  auto* link = new QMimeData;
+  link->setUrls({QUrl("https://example.org/picture.png")});
+  clipboard.setMimeData(link);
+  CtrlV(window_.get());
+  ShiftInsert(window_->按钮1);
+  ExpectNothingChanged();
+
+  clipboard.setText("words");
+  CtrlV(window_->按钮1);
+  ExpectNothingChanged();
+}
+
+TEST_F(Paste, PastedPictureReadsImageDataThenLocalFiles) {
+  EXPECT_FALSE(PastedPicture(nullptr));
+  QMimeData empty;
+  EXPECT_FALSE(PastedPicture(&empty));
+  QMimeData files;
+  files.setUrls({QUrl("https://example.org/x.png"), QUrl::fromLocalFile(File("a.png", alpha_)),
+                 QUrl::fromLocalFile(File("b.png", beta_))});
+  EXPECT_EQ(PastedPicture(&files), alpha_);
+  QImage image(3, 2, QImage::Format_RGB32);
+  image.fill(Qt::red);
+  files.setImageData(image);
+  EXPECT_EQ(PastedPicture(&files), PngOf(image));
+}
+
+TEST_F(Intake, AFileNamedAtStartIsRecognisedAsADrop) {
+  const QString picture = File("a.png", alpha_);
+  MainWindow* started = nullptr;
+  StartupHooks hooks;
+  hooks.createWindow = [&] {
+    std::unique_ptr<MainWindow> made = CreateMainWindow();
+    started = made.get();
+    return made;
+  };
+  QString content;
+  bool hintVisible = true;
+  Bytes shown;
+  hooks.runLoop = [&] {
+    content = started->编辑框1->toPlainText();
+    hintVisible = started->透明标签2->Visible();
+    shown = started->画板1->Picture();
+    return 0;
+  };
+  EXPECT_EQ(RunWindowProgram(*qApp, hooks, picture), 0);
+  EXPECT_EQ(content, "alpha");
+  EXPECT_FALSE(hintVisible);
+  EXPECT_EQ(shown, alpha_);
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 1);
 }
 
 TEST(Startup, AWindowThatCannotBeCreatedShowsTheErrorAndNeverRunsTheLoop) {
