@@ -20,10 +20,24 @@ namespace quillore {
 
 namespace {
 
+// The configuration's copy line, read when the window is created.
+CopyOut copyOut = CopyOut::kCapture;
+
+// Recognises CurrentPicture into the panel and the edit box. Only "always" copies here: "capture"
+// means after a screen capture, which this window does not do.
+void Recognize(MainWindow& window) {
+  RecognizePicture(*window.画板1, *window.编辑框1);
+  const QString text = window.编辑框1->toPlainText();
+  // A failed recognition empties the edit box; it does not empty the clipboard too.
+  if (copyOut == CopyOut::kAlways && !text.isEmpty()) {
+    QGuiApplication::clipboard()->setText(text);
+  }
+}
+
 // What a drop, a confirmed double-click and a paste share: recognise, then show the bare picture.
 void RecognizeAndShowBare(MainWindow& window, const Bytes& kept) {
   CurrentPicture = kept;
-  RecognizePicture(*window.画板1, *window.编辑框1);
+  Recognize(window);
   window.画板1->SetPicture(kept);
   window.透明标签2->SetVisible(false);
 }
@@ -82,6 +96,7 @@ void OnWindowCreated(MainWindow& window) {
   }
   ServiceUrl = ServiceEndpoint(reading.config);
   ServiceToken = reading.config.token;
+  copyOut = reading.config.copy;
   window.拖放对象1->RegisterWindow(&window);
 }
 
@@ -105,7 +120,7 @@ void OnOpenClicked(MainWindow& window) {
     return;
   }
   CurrentPicture = ReadFileBytes(dialog.FileName);
-  RecognizePicture(*window.画板1, *window.编辑框1);
+  Recognize(window);
 }
 
 bool OnPasteKey(MainWindow& window) {

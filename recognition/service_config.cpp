@@ -62,7 +62,7 @@ ConfigReading ParseServiceConfig(const std::string& fileText) {
     const auto equals = stripped.find('=');
     const std::string where = "line " + std::to_string(number) + ": ";
     if (equals == std::string::npos) {
-      reading.problems.push_back(where + "expected \"host = ...\" or \"token = ...\"");
+      reading.problems.push_back(where + "expected \"host = ...\", \"token = ...\" or \"copy = ...\"");
       continue;
     }
     const std::string key = StripSpaces(stripped.substr(0, equals));
@@ -78,6 +78,17 @@ ConfigReading ParseServiceConfig(const std::string& fileText) {
         reading.config.token = value;
       } else {
         reading.problems.push_back(where + "unusable token (printable ASCII without quotes or backslashes)");
+      }
+    } else if (key == "copy") {
+      if (value == "capture") {
+        reading.config.copy = CopyOut::kCapture;
+      } else if (value == "always") {
+        reading.config.copy = CopyOut::kAlways;
+      } else if (value == "never") {
+        reading.config.copy = CopyOut::kNever;
+      } else {
+        reading.problems.push_back(where + "unusable copy \"" + value +
+                                   "\" (expected capture, always or never)");
       }
     } else {
       reading.problems.push_back(where + "unknown key \"" + key + "\"");

@@ -1,4 +1,5 @@
-// Where the recognition service is and which token it expects: built-in defaults, or a config file.
+// Where the recognition service is, which token it expects and when the window copies recognised text
+// to the clipboard: built-in defaults, or a config file.
 #pragma once
 
 #include "protocol/ocr_protocol.h"
@@ -13,9 +14,14 @@ namespace quillore {
 inline constexpr auto& kDefaultServiceHost = protocol::kDefaultHost;
 inline constexpr auto& kDefaultServiceToken = protocol::kDefaultToken;
 
+// When the window puts the recognised text on the clipboard: after a screen capture only, after
+// every recognition, or never.
+enum class CopyOut { kCapture, kAlways, kNever };
+
 struct ServiceConfig {
   Text host = kDefaultServiceHost; // host[:port]
   Text token = kDefaultServiceToken;
+  CopyOut copy = CopyOut::kCapture;
 };
 
 // The file is small by nature; anything larger is not ours.
@@ -26,7 +32,8 @@ struct ConfigReading {
   std::vector<std::string> problems; // one UTF-8 message per line that was ignored
 };
 
-// Reads "host = ..." and "token = ..." lines over the defaults. Blank lines and lines starting with
+// Reads "host = ...", "token = ..." and "copy = capture|always|never" lines over the defaults. Blank lines
+// and lines starting with
 // "#" are skipped; any other line, an unknown key or an unusable value is ignored and reported.
 ConfigReading ParseServiceConfig(const std::string& fileText);
 

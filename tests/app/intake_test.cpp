@@ -423,6 +423,50 @@ TEST_F(Paste, PastedPictureReadsImageDataThenLocalFiles) {
   EXPECT_EQ(PastedPicture(&files), PngOf(image));
 }
 
+// The window told again that it was created, over a configuration file with a copy line.
+class CopyOutSetting : public Paste {
+protected:
+  void Configure(const char* copyLine) {
+    QFile conf(configDir_.filePath("quillore/quillore.conf"));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write(QByteArray("host = 127.0.0.1:") + QByteArray::number(server_.Port()) + "\n" + copyLine + "\n");
+    conf.close();
+    OnWindowCreated(*window_);
+    QGuiApplication::clipboard()->setText("untouched");
+  }
+  QString Clipboard() const { return QGuiApplication::clipboard()->text(); }
+};
+
+TEST_F(CopyOutSetting, AlwaysCopiesTheTextOfEveryRecognition) {
+  Configure("copy = always");
+  Drop(window_.get(), {File("a.png", alpha_)});
+  EXPECT_EQ(Content(), "alpha");
+  EXPECT_EQ(Clipboard(), "alpha");
+  choice_ = File("b.png", beta_);
+  window_->按钮1->click();
+  EXPECT_EQ(Clipboard(), "beta");
+  PutFiles({File("a2.png", alpha_)});
+  CtrlV(window_.get());
+  EXPECT_EQ(Clipboard(), "alpha") << "a pasted picture's text replaces it on the clipboard";
+}
+
+TEST_F(CopyOutSetting, AlwaysLeavesTheClipboardAloneWhenNothingWasRecognised) {
+  Configure("copy = always");
+  Drop(window_.get(), {File("empty.png", {})});
+  EXPECT_EQ(Content(), "");
+  EXPECT_EQ(Clipboard(), "untouched");
+}
+
+TEST_F(CopyOutSetting, CaptureAndNeverCopyNothingAfterARecognitionInTheWindow) {
+  for (const char* line : {"copy = capture", "copy = never", "# no copy line"}) {
+    SCOPED_TRACE(line);
+    Configure(line);
+    Drop(window_.get(), {File("a.png", alpha_)});
+    EXPECT_EQ(Content(), "alpha");
+    EXPECT_EQ(Clipboard(), "untouched");
+  }
+}
+
 TEST_F(Intake, AFileNamedAtStartIsRecognisedAsADrop) {
   const QString picture = File("a.png", alpha_);
   MainWindow* started = nullptr;

@@ -68,6 +68,34 @@ TEST(ServiceConfig, ParsesHostAndTokenLines) {
   }
 }
 
+TEST(ServiceConfig, CopyLineChoosesWhenTextGoesToTheClipboard) {
+  EXPECT_EQ(ServiceConfig().copy, CopyOut::kCapture);
+  const struct {
+    const char* file;
+    CopyOut copy;
+    std::size_t problems;
+  } cases[] = {
+      {"", CopyOut::kCapture, 0},
+      {"copy = capture\n", CopyOut::kCapture, 0},
+      {"copy = always\n", CopyOut::kAlways, 0},
+      {"copy=never\r\n", CopyOut::kNever, 0},
+      {"copy = never\ncopy = always\n", CopyOut::kAlways, 0},
+      {"copy = sometimes\n", CopyOut::kCapture, 1},
+      {"copy = Always\n", CopyOut::kCapture, 1},
+      {"copy =\n", CopyOut::kCapture, 1},
+      {"copy = always\ncopy = bad\n", CopyOut::kAlways, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const ConfigReading reading = ParseServiceConfig(c.file);
+    EXPECT_EQ(reading.config.copy, c.copy);
+    EXPECT_EQ(reading.config.host, "127.0.0.1:18443");
+    EXPECT_EQ(reading.problems.size(), c.problems);
+  }
+  EXPECT_NE(ParseServiceConfig("copy = x\n").problems.at(0).find("capture, always or never"),
+            std::string::npos);
+}
+
 TEST(ServiceConfig, ProblemsNameTheLine) {
   const ConfigReading reading = ParseServiceConfig("host = a\n\nwhat\n");
   ASSERT_EQ(reading.problems.size(), 1u);
