@@ -1,0 +1,325 @@
+// How well each engine's answer keeps the reading order on the reading-order set
+// (tests/data/reading-order): every picture read once by the PP-OCR engine and by the Tesseract engine
+// through the service's path, scored against its truth as the engine's fragments come (the "raw"
+// answer) and as the layout stage orders them into lines, in line order and order-free, per group and
+// overall, with the layout stage's time as a share of the recognition's. Optionally the tesseract
+// command as it comes. A plain report: the engines run once per picture, which is what is measured.
+//
+//   bench_reading_order [--set=DIR] [--only=NAME-PART] [--no-command] [--show=NAME-PART]
+//
+// --show prints the truth, the raw fragments and the ordered lines of the matching pictures.
+#include "bench/support/engine_runs.h"
+#include "bench/support/tesseract_command.h"
+#include "service/answer.h"
+#include "service/layout.h"
+#include "service/ppocr/service_engine.h"
+#include "service/recognition.h"
+#include "service/tesseract_engine.h"
+#include "tests/support/character_error_rate.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace quillore;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::int64_t kMaxPixels = 40'000'000;
+constexpr int kLayoutRepeats = 21; // the stage takes well under a millisecond: time it several times
+
+struct SetPicture {
+  std::string file, group, language, layout;
+  std::vector<std::string> truth;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t end = std::min(text.find(separator, start), text.size());
+    parts.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+// The manifest's rows with each picture's truth; fails loudly on a broken set.
+std::vector<SetPicture> LoadSet(const std::string& folder) {
+  const std::string manifest = ReadFile(folder + "/set.tsv");
+  if (manifest.empty()) {
+    std::fprintf(stderr, "bench_reading_order: cannot read %s/set.tsv\n", folder.c_str());
+    std::exit(1);
+  }
+  std::vector<SetPicture> set;
+  bool header = true;
+  for (const std::string& row : Split(manifest, '\n')) {
+    if (header || row.empty()) {
+      header = false;
+      continue;
+    }
+    const std::vector<std::string> fields = Split(row, '\t');
+    if (fields.size() < 7) {
+      std::fprintf(stderr, "bench_reading_order: short row in set.tsv: %s\n", row.c_str());
+      std::exit(1);
+    }
+    SetPicture picture{fields[0], fields[1], fields[2], fields[6], {}};
+    const std::string stem = picture.file.substr(0, picture.file.rfind('.'));
+    const std::string truth = ReadFile(folder + "/" + stem + ".txt");
+    if (truth.empty()) {
+      std::fprintf(stderr, "bench_reading_order: no truth for %s\n", picture.file.c_str());
+      std::exit(1);
+    }
+    picture.truth = bench::Tidied(Split(truth, '\n'));
+    set.push_back(std::move(picture));
+  }
+  return set;
+}
+
+// One engine's reading of one picture.
+struct Reading {
+  std::vector<std::string> raw;     // the fragments as the engine returns them
+  std::vector<std::string> ordered; // the layout stage's lines
+  double recognitionMs = 0, layoutMs = 0;
+  std::size_t fragments = 0;
+};
+
+Reading Read(service::Engine& engine, const std::string& bytes, const service::Preparation& preparation) {
+  Reading reading;
+  const auto start = Clock::now();
+  const service::RecognitionResult result =
+      service::RecognizePictureBytes(engine, bytes, kMaxPixels, preparation);
+  reading.recognitionMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  if (result.error != service::PictureError::None) {
+    std::fprintf(stderr, "bench_reading_order: a picture could not be read: %s\n",
+                 service::PictureErrorMessage(result.error));
+    std::exit(1);
+  }
+  reading.fragments = result.lines.size();
+  std::vector<std::string> raw;
+  for (const auto& line : result.lines) {
+    raw.push_back(line.text);
+  }
+  reading.raw = bench::Tidied(raw);
+  // As the service runs it: fragments from the lines, the picture's size taken from their extent.
+  std::vector<double> samples;
+  service::Layout layout;
+  for (int k = 0; k < kLayoutRepeats; ++k) {
+    const auto layoutStart = Clock::now();
+    layout = service::ArrangeFragments(service::FragmentsOf(result.lines), 0, 0);
+    samples.push_back(std::chrono::duration<double, std::milli>(Clock::now() - layoutStart).count());
+  }
+  reading.layoutMs = bench::Median(samples);
+  std::vector<std::string> ordered;
+  for (const auto& line : layout.lines) {
+    ordered.push_back(line.text);
+  }
+  reading.ordered = bench::Tidied(ordered);
+  return reading;
+}
+
+// What is added up over a group of pictures for one way of reading.
+struct Totals {
+  test::ErrorTally raw, ordered;
+  double recognitionMs = 0, layoutMs = 0, worstShare = 0;
+  int pictures = 0;
+
+  void Add(const SetPicture& picture, const Reading& reading) {
+    raw.Add(picture.truth, reading.raw);
+    ordered.Add(picture.truth, reading.ordered);
+    recognitionMs += reading.recognitionMs;
+    layoutMs += reading.layoutMs;
+    if (reading.recognitionMs > 0) {
+      worstShare = std::max(worstShare, reading.layoutMs / reading.recognitionMs);
+    }
+    ++pictures;
+  }
+};
+
+std::string Ratio(double ordered, double orderFree) {
+  if (orderFree <= 0) {
+    return ordered <= 0 ? "1.00" : "inf";
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", ordered / orderFree);
+  return text;
+}
+
+const char* const kGroups[] = {"screenshots", "chats", "tables", "documents", "photographs"};
+
+void PrintTable(const std::string& way, const std::map<std::string, Totals>& byGroup, bool timed) {
+  std::printf("\n%s\n", way.c_str());
+  std::printf("| group | pictures | ordered CER raw %% | ordered CER layout %% | order-free CER %% | "
+              "ordered / order-free (raw) | ordered / order-free (layout) |%s\n",
+              timed ? " layout ms | recognition ms | layout share %% (worst picture) |" : "");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|%s\n", timed ? "---:|---:|---:|" : "");
+  std::vector<std::string> rows(std::begin(kGroups), std::end(kGroups));
+  for (const auto& [group, totals] : byGroup) {
+    if (std::find(rows.begin(), rows.end(), group) == rows.end()) {
+      rows.push_back(group);
+    }
+  }
+  for (const std::string& group : rows) {
+    const auto found = byGroup.find(group);
+    if (found == byGroup.end()) {
+      continue;
+    }
+    const Totals& t = found->second;
+    const double orderFree = t.ordered.OrderFreeRate();
+    std::printf("| %s | %d | %.2f | %.2f | %.2f | %s | %s |", group.c_str(), t.pictures, t.raw.Rate() * 100,
+                t.ordered.Rate() * 100, orderFree * 100, Ratio(t.raw.Rate(), t.raw.OrderFreeRate()).c_str(),
+                Ratio(t.ordered.Rate(), orderFree).c_str());
+    if (timed) {
+      std::printf(" %.3f | %.0f | %.3f (%.3f) |", t.layoutMs / t.pictures, t.recognitionMs / t.pictures,
+                  t.recognitionMs > 0 ? t.layoutMs / t.recognitionMs * 100 : 0.0, t.worstShare * 100);
+    }
+    std::printf("\n");
+  }
+}
+
+void Show(const SetPicture& picture, const std::string& engine, const Reading& reading) {
+  std::printf("\n== %s, %s: CER raw %.1f %%, layout %.1f %%\n-- truth\n", picture.file.c_str(),
+              engine.c_str(), test::CharacterErrorRate(picture.truth, reading.raw) * 100,
+              test::CharacterErrorRate(picture.truth, reading.ordered) * 100);
+  for (const auto& line : picture.truth) {
+    std::printf("%s\n", line.c_str());
+  }
+  std::printf("-- raw\n");
+  for (const auto& line : reading.raw) {
+    std::printf("%s\n", line.c_str());
+  }
+  std::printf("-- layout\n");
+  for (const auto& line : reading.ordered) {
+    std::printf("%s\n", line.c_str());
+  }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  bench::StartLikeTheService(argv);
+  std::string folder = std::string(QUILLORE_SOURCE_DIR) + "/tests/data/reading-order";
+  std::string only, show;
+  bool command = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument.rfind("--set=", 0) == 0) {
+      folder = argument.substr(6);
+    } else if (argument.rfind("--only=", 0) == 0) {
+      only = argument.substr(7);
+    } else if (argument.rfind("--show=", 0) == 0) {
+      show = argument.substr(7);
+    } else if (argument == "--no-command") {
+      command = false;
+    } else {
+      std::fprintf(stderr, "usage: %s [--set=DIR] [--only=NAME-PART] [--no-command] [--show=NAME-PART]\n",
+                   argv[0]);
+      return 2;
+    }
+  }
+  std::vector<SetPicture> set = LoadSet(folder);
+  if (!only.empty()) {
+    std::erase_if(set, [&](const SetPicture& p) { return p.file.find(only) == std::string::npos; });
+  }
+  if (set.empty()) {
+    std::fprintf(stderr, "bench_reading_order: no picture to read\n");
+    return 1;
+  }
+
+  std::string error;
+  std::unique_ptr<service::Engine> engines[2];
+  engines[0] = service::MakePpocrEngine("", error);
+  if (!engines[0]) {
+    std::fprintf(stderr, "bench_reading_order: %s\n", error.c_str());
+    return 1;
+  }
+  engines[1] = service::MakeTesseractEngine(bench::kLanguages, error);
+  if (!engines[1]) {
+    std::fprintf(stderr, "bench_reading_order: %s\n", error.c_str());
+    return 1;
+  }
+  const char* const names[2] = {"PP-OCR engine", "Tesseract engine"};
+  const service::Preparation preparations[2] = {service::kPpocrPreparation, service::Preparation{}};
+
+  std::map<std::string, Totals> byGroup[2], byLanguage[2];
+  std::map<std::string, test::ErrorTally> commandByGroup;
+  struct Worst {
+    double layout, raw, orderFree;
+    std::string file, engine;
+  };
+  std::vector<Worst> worst;
+  for (const SetPicture& picture : set) {
+    const std::string bytes = ReadFile(folder + "/" + picture.file);
+    for (int e = 0; e < 2; ++e) {
+      const Reading reading = Read(*engines[e], bytes, preparations[e]);
+      byGroup[e][picture.group].Add(picture, reading);
+      byGroup[e]["overall"].Add(picture, reading);
+      byLanguage[e][picture.language].Add(picture, reading);
+      worst.push_back({test::CharacterErrorRate(picture.truth, reading.ordered),
+                       test::CharacterErrorRate(picture.truth, reading.raw),
+                       test::OrderFreeCharacterErrorRate(picture.truth, reading.ordered), picture.file,
+                       names[e]});
+      if (!show.empty() && picture.file.find(show) != std::string::npos) {
+        Show(picture, names[e], reading);
+      }
+    }
+    if (command) {
+      const bench::CommandRun run = bench::RunTesseract(folder + "/" + picture.file, bench::kLanguages);
+      if (!run.ran) {
+        std::fprintf(stderr, "bench_reading_order: the tesseract command did not run\n");
+        command = false;
+      } else {
+        const std::vector<std::string> lines = bench::Tidied(Split(run.out, '\n'));
+        commandByGroup[picture.group].Add(picture.truth, lines);
+        commandByGroup["overall"].Add(picture.truth, lines);
+      }
+    }
+    std::fprintf(stderr, ".");
+  }
+  std::fprintf(stderr, "\n");
+
+  std::printf("%zu pictures of %s, each read once per engine; layout stage timed as the median of %d runs\n",
+              set.size(), folder.c_str(), kLayoutRepeats);
+  for (int e = 0; e < 2; ++e) {
+    PrintTable(std::string(names[e]) + ", per group", byGroup[e], true);
+  }
+  for (int e = 0; e < 2; ++e) {
+    PrintTable(std::string(names[e]) + ", per language", byLanguage[e], false);
+  }
+  if (!commandByGroup.empty()) {
+    std::printf("\ntesseract command, as it comes (its own order)\n");
+    std::printf(
+        "| group | ordered CER %% | order-free CER %% | ordered / order-free |\n|---|---:|---:|---:|\n");
+    for (const char* group : {"screenshots", "chats", "tables", "documents", "photographs", "overall"}) {
+      if (const auto found = commandByGroup.find(group); found != commandByGroup.end()) {
+        const auto& t = found->second;
+        std::printf("| %s | %.2f | %.2f | %s |\n", group, t.Rate() * 100, t.OrderFreeRate() * 100,
+                    Ratio(t.Rate(), t.OrderFreeRate()).c_str());
+      }
+    }
+  }
+  std::sort(worst.begin(), worst.end(),
+            [](const Worst& a, const Worst& b) { return a.layout - a.orderFree > b.layout - b.orderFree; });
+  std::printf("\nWorst pictures after the layout stage (ordered minus order-free, the part that is order)\n");
+  std::printf("| picture | engine | ordered CER raw %% | ordered CER layout %% | order-free CER %% |\n");
+  std::printf("|---|---|---:|---:|---:|\n");
+  for (std::size_t i = 0; i < std::min<std::size_t>(12, worst.size()); ++i) {
+    std::printf("| %s | %s | %.1f | %.1f | %.1f |\n", worst[i].file.c_str(), worst[i].engine.c_str(),
+                worst[i].raw * 100, worst[i].layout * 100, worst[i].orderFree * 100);
+  }
+  return 0;
+}
