@@ -161,11 +161,12 @@ std::string Ratio(double ordered, double orderFree) {
 
 const char* const kGroups[] = {"screenshots", "chats", "tables", "documents", "photographs"};
 
-void PrintTable(const std::string& way, const std::map<std::string, Totals>& byGroup, bool timed) {
+void PrintTable(const std::string& way, const char* rowName, const std::map<std::string, Totals>& byGroup,
+                bool timed) {
   std::printf("\n%s\n", way.c_str());
-  std::printf("| group | pictures | ordered CER raw %% | ordered CER layout %% | order-free CER %% | "
+  std::printf("| %s | pictures | ordered CER raw %% | ordered CER layout %% | order-free CER %% | "
               "ordered / order-free (raw) | ordered / order-free (layout) |%s\n",
-              timed ? " layout ms | recognition ms | layout share %% (worst picture) |" : "");
+              rowName, timed ? " layout ms | recognition ms | layout share % (worst picture) |" : "");
   std::printf("|---|---:|---:|---:|---:|---:|---:|%s\n", timed ? "---:|---:|---:|" : "");
   std::vector<std::string> rows(std::begin(kGroups), std::end(kGroups));
   for (const auto& [group, totals] : byGroup) {
@@ -295,10 +296,10 @@ int main(int argc, char** argv) {
   std::printf("%zu pictures of %s, each read once per engine; layout stage timed as the median of %d runs\n",
               set.size(), folder.c_str(), kLayoutRepeats);
   for (int e = 0; e < 2; ++e) {
-    PrintTable(std::string(names[e]) + ", per group", byGroup[e], true);
+    PrintTable(std::string(names[e]) + ", per group", "group", byGroup[e], true);
   }
   for (int e = 0; e < 2; ++e) {
-    PrintTable(std::string(names[e]) + ", per language", byLanguage[e], false);
+    PrintTable(std::string(names[e]) + ", per language", "language", byLanguage[e], false);
   }
   if (!commandByGroup.empty()) {
     std::printf("\ntesseract command, as it comes (its own order)\n");
