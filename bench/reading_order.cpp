@@ -315,12 +315,19 @@ int main(int argc, char** argv) {
   }
   std::sort(worst.begin(), worst.end(),
             [](const Worst& a, const Worst& b) { return a.layout - a.orderFree > b.layout - b.orderFree; });
-  std::printf("\nWorst pictures after the layout stage (ordered minus order-free, the part that is order)\n");
-  std::printf("| picture | engine | ordered CER raw %% | ordered CER layout %% | order-free CER %% |\n");
-  std::printf("|---|---|---:|---:|---:|\n");
-  for (std::size_t i = 0; i < std::min<std::size_t>(12, worst.size()); ++i) {
-    std::printf("| %s | %s | %.1f | %.1f | %.1f |\n", worst[i].file.c_str(), worst[i].engine.c_str(),
-                worst[i].raw * 100, worst[i].layout * 100, worst[i].orderFree * 100);
+  for (const char* engine : names) {
+    std::printf(
+        "\n%s, the worst pictures after the layout stage (ordered minus order-free: the order's part)\n",
+        engine);
+    std::printf("| picture | ordered CER raw %% | ordered CER layout %% | order-free CER %% |\n");
+    std::printf("|---|---:|---:|---:|\n");
+    int printed = 0;
+    for (const Worst& w : worst) {
+      if (w.engine == engine && printed++ < 10) {
+        std::printf("| %s | %.1f | %.1f | %.1f |\n", w.file.c_str(), w.raw * 100, w.layout * 100,
+                    w.orderFree * 100);
+      }
+    }
   }
   return 0;
 }
