@@ -7,7 +7,7 @@
 //
 //   bench_reading_order [--set=DIR] [--only=NAME-PART] [--no-command] [--show=NAME-PART]
 //
-// --show prints the truth, the raw fragments and the ordered lines of the matching pictures.
+// --show prints the truth, the raw fragments with their boxes and the ordered lines of the matching pictures.
 #include "bench/support/engine_runs.h"
 #include "bench/support/tesseract_command.h"
 #include "service/answer.h"
@@ -93,6 +93,7 @@ std::vector<SetPicture> LoadSet(const std::string& folder) {
 // One engine's reading of one picture.
 struct Reading {
   std::vector<std::string> raw;     // the fragments as the engine returns them
+  std::vector<std::string> boxes;   // each fragment's box, "left..right x top..bottom", for --show
   std::vector<std::string> ordered; // the layout stage's lines
   double recognitionMs = 0, layoutMs = 0;
   std::size_t fragments = 0;
@@ -113,6 +114,10 @@ Reading Read(service::Engine& engine, const std::string& bytes, const service::P
   std::vector<std::string> raw;
   for (const auto& line : result.lines) {
     raw.push_back(line.text);
+    const auto [left, right] = std::minmax({line.box[0], line.box[2], line.box[4], line.box[6]});
+    const auto [top, bottom] = std::minmax({line.box[1], line.box[3], line.box[5], line.box[7]});
+    reading.boxes.push_back(std::to_string(left) + ".." + std::to_string(right) + " x " +
+                            std::to_string(top) + ".." + std::to_string(bottom) + "  " + line.text);
   }
   reading.raw = bench::Tidied(raw);
   // As the service runs it: fragments from the lines, the picture's size taken from their extent.
@@ -199,8 +204,8 @@ void Show(const SetPicture& picture, const std::string& engine, const Reading& r
   for (const auto& line : picture.truth) {
     std::printf("%s\n", line.c_str());
   }
-  std::printf("-- raw\n");
-  for (const auto& line : reading.raw) {
+  std::printf("-- raw, with each fragment's box\n");
+  for (const auto& line : reading.boxes) {
     std::printf("%s\n", line.c_str());
   }
   std::printf("-- layout\n");
