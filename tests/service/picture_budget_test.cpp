@@ -8,6 +8,7 @@
 #include "service/picture_decoders.h"
 #include "service/server.h"
 #include "tests/support/https_client.h"
+#include "tests/support/sanitizer.h"
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>
@@ -187,7 +188,9 @@ TEST(GifBudget, TheHeaderCheckDecodesNoPixels) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(error, PictureError::None);
   EXPECT_EQ(size.width, 6000);
-  EXPECT_LT(growth, 8.0); // one frame decoded would be 36 MB at least
+  if (!test::kAddressSanitizer) {
+    EXPECT_LT(growth, 8.0); // one frame decoded would be 36 MB at least
+  }
   EXPECT_LT(seconds, 0.05);
 }
 
@@ -205,7 +208,9 @@ TEST(GifBudget, ManyHugeFramesCostNoMoreThanOneThroughTheServer) {
   EXPECT_EQ(many.status, 200) << many.body;
   EXPECT_NE(many.body.find("picture 6000x6000"), std::string::npos) << many.body;
   // Every frame decoded added 36 MB or more each; now the later frames are never read.
-  EXPECT_LT(manyGrowth, oneGrowth + 24.0) << "one frame: " << oneGrowth << " MB";
+  if (!test::kAddressSanitizer) {
+    EXPECT_LT(manyGrowth, oneGrowth + 24.0) << "one frame: " << oneGrowth << " MB";
+  }
   EXPECT_LT(seconds, 5.0);
   std::printf("GIF 6000x6000: 1 frame +%.0f MB, 16 frames +%.0f MB in %.2f s\n", oneGrowth, manyGrowth,
               seconds);
@@ -260,7 +265,9 @@ TEST(PngBudget, TextChunksAreNotInflated) {
   const double growth = PeakGrowthMb([&] { reply = PostPicture(server->Port(), png); });
   EXPECT_EQ(reply.status, 200) << reply.body;
   EXPECT_NE(reply.body.find("picture 64x64"), std::string::npos) << reply.body;
-  EXPECT_LT(growth, 48.0); // inflated, the chunks held 950 MB
+  if (!test::kAddressSanitizer) {
+    EXPECT_LT(growth, 48.0); // inflated, the chunks held 950 MB
+  }
   std::printf("PNG with 120 zTXt bombs: +%.0f MB\n", growth);
 }
 
