@@ -1,6 +1,7 @@
 // The server against clients that dribble, overcrowd, frame their bodies two ways, hang up or wait
 // too long: each through the real server with the fake engine.
 #include "fake_engine.h"
+#include "gated_server.h"
 #include "raw_client.h"
 #include "service/certificate.h"
 #include "service/options.h"
@@ -27,16 +28,7 @@ using testing::Gate;
 using testing::HttpReply;
 using testing::PostPicture;
 using testing::RawClient;
-
-const CertificatePair& TestCertificate() {
-  static const CertificatePair pair = [] {
-    CertificatePair made;
-    std::string error;
-    MakeSelfSignedCertificate(made, error);
-    return made;
-  }();
-  return pair;
-}
+using testing::TestCertificate;
 
 std::string ErrorOf(const std::string& body) {
   const nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false);
@@ -49,30 +41,8 @@ long Seconds(Clock::duration duration) {
   return static_cast<long>(std::chrono::duration_cast<milliseconds>(duration).count());
 }
 
-class HostileClientTest : public ::testing::Test {
+class HostileClientTest : public testing::GatedServerTest {
 protected:
-  ServiceConfig DefaultConfig() const {
-    ServiceConfig config;
-    config.port = 0;
-    config.workers = 1;
-    config.certificatePem = TestCertificate().certificatePem;
-    config.keyPem = TestCertificate().keyPem;
-    return config;
-  }
-
-  void Start(const ServiceConfig& config) {
-    std::string error;
-    server_ = Server::Start(
-        config, testing::FakeEngines(gate_),
-        [this](std::string_view line) {
-          std::lock_guard lock(logMutex_);
-          log_.emplace_back(line);
-        },
-        error);
-    ASSERT_TRUE(server_) << error;
-    port_ = server_->Port();
-  }
-
   nlohmann::json Health() { return nlohmann::json::parse(server_->HandleHealth().body); }
 
   // Waits until the health answer has `value` for `key`; false after two seconds.
@@ -101,17 +71,6 @@ protected:
     }
     return false;
   }
-
-  std::vector<std::string> Log() {
-    std::lock_guard lock(logMutex_);
-    return log_;
-  }
-
-  std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
-  std::mutex logMutex_;
-  std::vector<std::string> log_;
-  int port_ = 0;
-  std::unique_ptr<Server> server_; // last: it logs until it is gone
 };
 
 // Before: 64 connection slots, and each dribbled byte reset the idle time-out, so 64 such clients

@@ -1,4 +1,5 @@
 #include "fake_engine.h"
+#include "gated_server.h"
 #include "service/certificate.h"
 #include "service/server.h"
 #include "tests/support/https_client.h"
@@ -29,16 +30,7 @@ using testing::Gate;
 using testing::HttpReply;
 using testing::HttpRequest;
 using testing::PostPicture;
-
-const CertificatePair& TestCertificate() {
-  static const CertificatePair pair = [] {
-    CertificatePair made;
-    std::string error;
-    MakeSelfSignedCertificate(made, error);
-    return made;
-  }();
-  return pair;
-}
+using testing::TestCertificate;
 
 std::string Body(const std::string& token, const std::string& base64) {
   return "{\"token\":\"" + token + "\",\"upfile_b64\":\"" + base64 + "\"}";
@@ -68,37 +60,8 @@ std::string ErrorOf(const HttpReply& reply) {
   return body["error"].get<std::string>();
 }
 
-class ServerTest : public ::testing::Test {
+class ServerTest : public testing::GatedServerTest {
 protected:
-  ServiceConfig DefaultConfig() const {
-    ServiceConfig config;
-    config.port = 0;
-    config.workers = 1;
-    config.certificatePem = TestCertificate().certificatePem;
-    config.keyPem = TestCertificate().keyPem;
-    return config;
-  }
-
-  void Start(const ServiceConfig& config) {
-    std::string error;
-    server_ = Server::Start(
-        config, testing::FakeEngines(gate_),
-        [this](std::string_view line) {
-          std::lock_guard lock(logMutex_);
-          log_.emplace_back(line);
-        },
-        error);
-    ASSERT_TRUE(server_) << error;
-    port_ = server_->Port();
-  }
-
-  void Start() { Start(DefaultConfig()); }
-
-  std::vector<std::string> Log() {
-    std::lock_guard lock(logMutex_);
-    return log_;
-  }
-
   // Waits until the health answer shows `queued` requests waiting for a worker.
   void AwaitQueued(int queued) {
     const std::string wanted = "\"queued\": " + std::to_string(queued);
@@ -110,12 +73,6 @@ protected:
     }
     FAIL() << "never saw " << wanted;
   }
-
-  std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
-  std::mutex logMutex_;
-  std::vector<std::string> log_;
-  int port_ = 0;
-  std::unique_ptr<Server> server_; // last: it logs until it is gone
 };
 
 TEST_F(ServerTest, AnswersARecognitionInTheProgramsShapeOverVerifiedTls) {
