@@ -181,6 +181,13 @@ void OnConnection(void* cls, MHD_Connection* connection, void** socketContext,
   *socketContext = server->ConnectionOpened(info->connect_fd, AddressOf(connection));
 }
 
+// While stopping, new clients are closed as soon as they are accepted, so that they (or a balancer in
+// front) learn at once to go elsewhere. The daemon's own quiesce call races with its threads: one of
+// them may take the listening socket out of its epoll set first, and the library then aborts.
+MHD_Result AcceptUnlessStopping(void* cls, const sockaddr*, socklen_t) {
+  return static_cast<Server*>(cls)->Stopping() ? MHD_NO : MHD_YES;
+}
+
 void OnCompleted(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode code) {
   auto* state = static_cast<RequestState*>(*context);
   if (state == nullptr) {
@@ -571,7 +578,7 @@ std::unique_ptr<Server> Server::Start(const ServiceConfig& config, const WorkerP
   // The connection limit is enforced after the headers, with a 503; the daemon's own limit, which
   // resets connections, lies a little beyond it.
   server->daemon_ = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &Access, server.get(), MHD_OPTION_EXTERNAL_LOGGER, &LogMhdMessage,
+      flags, 0, &AcceptUnlessStopping, server.get(), &Access, server.get(), MHD_OPTION_EXTERNAL_LOGGER, &LogMhdMessage,
       server.get(), MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_HTTPS_MEM_CERT, config.certificatePem.c_str(),
       MHD_OPTION_HTTPS_MEM_KEY, config.keyPem.c_str(), MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(config.idleTimeoutSeconds), MHD_OPTION_CONNECTION_LIMIT,
@@ -596,12 +603,6 @@ void Server::Stop() {
     return;
   }
   stopping_ = true;
-  const MHD_socket listening = MHD_quiesce_daemon(daemon_);
-  if (listening != MHD_INVALID_SOCKET) {
-    // New clients are refused at once instead of waiting in the backlog until the socket closes,
-    // which may only be after the stop timeout.
-    shutdown(listening, SHUT_RDWR);
-  }
   pool_.StopTaking(); // queued requests are answered 503 now
   {
     // Running work gets the stop timeout to be answered; closing the connections earlier could cut
@@ -628,9 +629,6 @@ void Server::Stop() {
   MHD_stop_daemon(daemon_);
   pool_.Stop(); // abandoned work ends at its engine's next checkpoint
   daemon_ = nullptr;
-  if (listening != MHD_INVALID_SOCKET) {
-    close(listening);
-  }
 }
 
 void Server::RequestStarted() {
