@@ -578,13 +578,13 @@ std::unique_ptr<Server> Server::Start(const ServiceConfig& config, const WorkerP
   // The connection limit is enforced after the headers, with a 503; the daemon's own limit, which
   // resets connections, lies a little beyond it.
   server->daemon_ = MHD_start_daemon(
-      flags, 0, &AcceptUnlessStopping, server.get(), &Access, server.get(), MHD_OPTION_EXTERNAL_LOGGER, &LogMhdMessage,
-      server.get(), MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_HTTPS_MEM_CERT, config.certificatePem.c_str(),
-      MHD_OPTION_HTTPS_MEM_KEY, config.keyPem.c_str(), MHD_OPTION_CONNECTION_TIMEOUT,
-      static_cast<unsigned>(config.idleTimeoutSeconds), MHD_OPTION_CONNECTION_LIMIT,
-      static_cast<unsigned>(config.connectionLimit + kRefusalHeadroom), MHD_OPTION_THREAD_POOL_SIZE,
-      kConnectionThreads, MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted, server.get(),
-      MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, server.get(), MHD_OPTION_END);
+      flags, 0, &AcceptUnlessStopping, server.get(), &Access, server.get(), MHD_OPTION_EXTERNAL_LOGGER,
+      &LogMhdMessage, server.get(), MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_HTTPS_MEM_CERT,
+      config.certificatePem.c_str(), MHD_OPTION_HTTPS_MEM_KEY, config.keyPem.c_str(),
+      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(config.idleTimeoutSeconds),
+      MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(config.connectionLimit + kRefusalHeadroom),
+      MHD_OPTION_THREAD_POOL_SIZE, kConnectionThreads, MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted,
+      server.get(), MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, server.get(), MHD_OPTION_END);
   if (server->daemon_ == nullptr) {
     error = "cannot listen on " + config.address + " port " + std::to_string(config.port) +
             " (in use, not an address of this machine, or the certificate and key do not fit)";
