@@ -3,6 +3,8 @@
 // limit and malformed requests. Counts the answers by kind and status; any request left without an
 // answer, or answered with a status its kind cannot have, makes the run fail.
 //   load_driver --url URL [--requests N] [--connections N] [--max-body BYTES] [--timeout SECONDS]
+//               [--expect-text]
+// --expect-text: a picture answered 200 must hold the line of text drawn on it, word for word.
 // The service must be local (127.0.0.1 or ::1): nothing else is ever sent to.
 #include "util/base64.h"
 
@@ -100,6 +102,9 @@ std::string RenderPicture(const QString& text) {
   return png.toStdString();
 }
 
+// The lines drawn on the pictures, in the order of Bodies::pictures.
+constexpr std::array<const char*, 2> kPictureTexts = {"Quillore load test 1234", "The quick brown fox jumps"};
+
 struct Bodies {
   std::vector<std::string> pictures;
   std::string oversize;
@@ -109,7 +114,7 @@ struct Bodies {
 
 Bodies MakeBodies(long maxBody) {
   Bodies bodies;
-  for (const char* text : {"Quillore load test 1234", "The quick brown fox jumps"}) {
+  for (const char* text : kPictureTexts) {
     bodies.pictures.push_back(Body("qwe.480.zx", quillore::EncodeBase64(RenderPicture(text))));
   }
   // Announced as longer than the limit: refused before a byte of it is read.
@@ -137,7 +142,8 @@ struct Transfer {
   long index = -1;
   Kind kind = Kind::Picture;
   const std::string* body = nullptr;
-  std::size_t sent = 0; // chunked bodies: bytes handed to libcurl so far
+  const char* text = nullptr; // pictures: the line drawn on it
+  std::size_t sent = 0;       // chunked bodies: bytes handed to libcurl so far
   std::string reply;
   Clock::time_point start;
 };
@@ -166,7 +172,8 @@ struct KindCounts {
   std::map<std::string, long> failures; // transport error -> requests
   std::vector<double> milliseconds;
   long unexpected = 0;
-  long withText = 0; // answers of 200 that hold at least one recognised line
+  long withText = 0;  // answers of 200 that hold at least one recognised line
+  long rightText = 0; // answers of 200 that hold the picture's own line
 };
 
 bool IsLocal(const std::string& url) {
@@ -186,7 +193,7 @@ double Percentile(std::vector<double> values, double p) {
 int Usage() {
   std::fprintf(stderr,
                "usage: load_driver --url https://127.0.0.1:PORT/api/ocr [--requests N] [--connections N]\n"
-               "                   [--max-body BYTES] [--timeout SECONDS]\n");
+               "                   [--max-body BYTES] [--timeout SECONDS] [--expect-text]\n");
   return 64;
 }
 
@@ -198,9 +205,17 @@ int main(int argc, char** argv) {
   long connections = 32;
   long maxBody = 256 * 1024;
   long timeoutSeconds = kDefaultTimeoutSeconds;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const char* value = argv[i + 1];
+  bool expectText = false;
+  std::vector<const char*> args(argv + 1, argv + argc);
+  if (const auto flag = std::find_if(args.begin(), args.end(),
+                                     [](const char* a) { return std::strcmp(a, "--expect-text") == 0; });
+      flag != args.end()) {
+    expectText = true;
+    args.erase(flag);
+  }
+  for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
+    const std::string name = args[i];
+    const char* value = args[i + 1];
     if (name == "--url") {
       url = value;
     } else if (name == "--requests") {
@@ -215,7 +230,7 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  if (argc % 2 == 0 || url.empty() || requests < 1 || requests > kMaxRequests || connections < 1 ||
+  if (args.size() % 2 != 0 || url.empty() || requests < 1 || requests > kMaxRequests || connections < 1 ||
       connections > kMaxConnections || maxBody < 1024 || maxBody > (64L << 20) || timeoutSeconds < 1) {
     return Usage();
   }
@@ -245,10 +260,14 @@ int main(int argc, char** argv) {
   auto launch = [&](Transfer& t) {
     t.index = next++;
     t.kind = KindOf(t.index);
+    t.text = nullptr;
     switch (t.kind) {
-    case Kind::Picture:
-      t.body = &bodies.pictures[static_cast<std::size_t>(t.index / 10) % bodies.pictures.size()];
+    case Kind::Picture: {
+      const std::size_t picture = static_cast<std::size_t>(t.index / 10) % bodies.pictures.size();
+      t.body = &bodies.pictures[picture];
+      t.text = kPictureTexts[picture];
       break;
+    }
     case Kind::Oversize:
       t.body = &bodies.oversize;
       break;
@@ -324,6 +343,13 @@ int main(int argc, char** argv) {
         if (status == 200 && t->reply.find("\"text\": [\"") != std::string::npos) {
           ++kind.withText;
         }
+        if (status == 200 && t->text != nullptr) {
+          if (t->reply.find("\"" + std::string(t->text) + "\"") != std::string::npos) {
+            ++kind.rightText;
+          } else if (expectText) {
+            ++kind.unexpected;
+          }
+        }
       }
       curl_multi_remove_handle(multi, t->easy);
       ++done;
@@ -369,8 +395,9 @@ int main(int argc, char** argv) {
     unexpected += kind.unexpected;
   }
   const KindCounts& pictures = counts[static_cast<int>(Kind::Picture)];
-  std::printf("valid pictures answered with recognised text: %ld of %zu\n", pictures.withText,
-              pictures.milliseconds.size());
+  std::printf("valid pictures answered with recognised text: %ld of %zu, with their own line word for word: "
+              "%ld\n",
+              pictures.withText, pictures.milliseconds.size(), pictures.rightText);
   if (unexpected > 0) {
     std::printf("FAILED: %ld requests got no answer or one their kind cannot have\n", unexpected);
     return 1;
