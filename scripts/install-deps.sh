@@ -14,6 +14,8 @@ packages=(
   # local recognition service
   libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-chi-sim
   libmicrohttpd-dev nlohmann-json3-dev
+  # several instances behind a balancer (the balanced-load test), and checks of the systemd units
+  nginx systemd
   # the service's PP-OCR engine: OpenCV's DNN module, and the one-time model conversion
   libopencv-core-dev libopencv-imgproc-dev libopencv-dnn-dev python3-onnx python3-numpy
   # fonts (Qt crashes at start with none; Chinese needs a CJK face) and a display for headless runs
