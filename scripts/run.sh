@@ -1,11 +1,39 @@
 #!/usr/bin/env bash
 # The run command: installs what is missing (packages, the recognition models), builds, starts the
 # local recognition service when nothing answers at the configured address, and opens the window.
+#   scripts/run.sh [WINDOW OPTIONS...]
+#   scripts/run.sh --install-user-unit   instead: installs quillore-ocrd as a systemd user service
+#                                        (service/systemd/quillore-ocrd.service) and starts it
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" >/dev/null
 build=${QUILLORE_BUILD_DIR:-$root/build}
+
+if [ "${1:-}" = --install-user-unit ]; then
+  # The unit runs the program from ~/.local/bin, so a later rebuild or a removed build folder
+  # leaves the running service alone; run this again to update it.
+  bin="$HOME/.local/bin"
+  unit_dir="${XDG_CONFIG_HOME:-$HOME/.config}/systemd/user"
+  mkdir -p "$bin" "$unit_dir"
+  install -m 755 "$build/service/quillore-ocrd" "$bin/quillore-ocrd"
+  install -m 644 "$root/service/systemd/quillore-ocrd.service" "$unit_dir/quillore-ocrd.service"
+  echo "run: installed $bin/quillore-ocrd and $unit_dir/quillore-ocrd.service" >&2
+  if ! "$root/scripts/install-models.sh"; then
+    echo "run: warning: the PP-OCR models could not be installed; the service will read with Tesseract" >&2
+  fi
+  if systemctl --user daemon-reload 2>/dev/null; then
+    systemctl --user enable quillore-ocrd.service
+    # restart, not start: an update must replace the running program.
+    systemctl --user restart quillore-ocrd.service
+    echo "run: quillore-ocrd runs as a user service (systemctl --user status quillore-ocrd)" >&2
+  else
+    echo "run: no systemd user manager answers here; in a desktop session run:" >&2
+    echo "    systemctl --user daemon-reload && systemctl --user enable --now quillore-ocrd" >&2
+    exit 1
+  fi
+  exit 0
+fi
 # The service's default engine reads with these; without them it reads with Tesseract, less accurately.
 if ! "$root/scripts/install-models.sh"; then
   echo "run: warning: the PP-OCR models could not be installed; the service will read with Tesseract" >&2
