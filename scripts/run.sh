@@ -7,10 +7,14 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" >/dev/null
 build=${QUILLORE_BUILD_DIR:-$root/build}
 
 if [ "${1:-}" = --install-user-unit ]; then
+  # Only the service is needed here.
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  fi
+  cmake --build "$build" --target quillore-ocrd >/dev/null
   # The unit runs the program from ~/.local/bin, so a later rebuild or a removed build folder
   # leaves the running service alone; run this again to update it.
   bin="$HOME/.local/bin"
@@ -34,6 +38,7 @@ if [ "${1:-}" = --install-user-unit ]; then
   fi
   exit 0
 fi
+"$root/scripts/build.sh" >/dev/null
 # The service's default engine reads with these; without them it reads with Tesseract, less accurately.
 if ! "$root/scripts/install-models.sh"; then
   echo "run: warning: the PP-OCR models could not be installed; the service will read with Tesseract" >&2
