@@ -226,18 +226,25 @@ say "nginx logged $logged requests to /api/ocr for $requests sent"
 say "answers by status (nginx): $(grep '^/api/ocr|' "$work/access.log" | cut -d'|' -f2 | sort | uniq -c |
   awk '{printf "%s: %s  ", $2, $1}')"
 # The instance that gave the answer is the last one tried; '-' means nginx answered itself.
-for ((i = 0; i < instances; i++)); do
-  share=$(grep '^/api/ocr|' "$work/access.log" | cut -d'|' -f3 | awk -F', ' -v a="127.0.0.1:${ports[$i]}" '$NF == a' | wc -l)
-  say "instance $i (port ${ports[$i]}): answered $share ($((share * 100 / requests))%)"
-done
 by_nginx=$(grep '^/api/ocr|' "$work/access.log" | cut -d'|' -f3 | grep -c '^-$' || true)
+by_instances=$((logged - by_nginx))
+for ((i = 0; i < instances; i++)); do
+  mine=$(grep '^/api/ocr|' "$work/access.log" | awk -F'|' -v a="127.0.0.1:${ports[$i]}" \
+    '{ n = split($3, tried, ", "); if (tried[n] == a) print $2 }')
+  share=$(grep -c . <<<"$mine" || true)
+  pictures=$(grep -c '^200$' <<<"$mine" || true)
+  say "instance $i (port ${ports[$i]}): answered $share of the $by_instances requests that reached an" \
+    "instance ($((share * 100 / (by_instances > 0 ? by_instances : 1)))%), $pictures of them pictures read (200)"
+done
 retried=$(grep '^/api/ocr|' "$work/access.log" | cut -d'|' -f3 | grep -c ',' || true)
 say "answered by nginx itself: $by_nginx; answered after a retry on another instance: $retried"
 say "nginx's upstream errors: $(grep -c 'upstream' "$work/nginx-error.log" || true)" \
   "(connection refused: $(grep -c 'Connection refused' "$work/nginx-error.log" || true)," \
   "reset or closed early: $(grep -c -E 'reset by peer|prematurely closed' "$work/nginx-error.log" || true))"
-after_term=$(sed -n '/stopping on SIGTERM/,/stopped$/p' "$work/instance1.log" | grep -c '/api/ocr' || true)
-say "instance 1 answered $after_term request(s) between SIGTERM and its exit"
+# Between SIGTERM and its exit the stopping instance finishes what runs and refuses the rest with 503,
+# which nginx takes to another instance.
+say "instance 1 between SIGTERM and its exit answered: $(sed -n '/stopping on SIGTERM/,/stopped$/p' \
+  "$work/instance1.log" | awk '$3 == "/api/ocr" { print $4 }' | sort | uniq -c | awk '{printf "%s: %s  ", $2, $1}')"
 
 # Both instances must be back in the rotation once started again. nginx tries an instance it saw
 # fail only after the upstream's fail_timeout, which a short run may not reach: the load's own
