@@ -6,8 +6,9 @@
 # second is stopped with SIGTERM and started again. It checks that every request was answered as its
 # kind requires (a picture: 200 with its own line of text, or a refusal from an instance; never an
 # nginx error page), that nginx logged exactly as many requests as were sent, that the SIGTERM stop
-# ended with status 0, and that both instances took requests again once restarted. It prints
-# the figures: answers by status, latency, each instance's share, nginx's retries.
+# ended with status 0, that both instances took requests again once restarted, and that with every
+# instance down nginx answers 503 in the service's JSON shape. It prints the figures: answers by
+# status, latency, each instance's share, nginx's retries.
 #   scripts/balanced-load-test.sh [REQUESTS] [CONNECTIONS]        (default 20000 and 32)
 # Environment: QUILLORE_OCRD and QUILLORE_LOAD_DRIVER (the programs; built into build/ when unset),
 # NGINX (default: nginx from PATH or /usr/sbin/nginx), QUILLORE_KEEP_WORK=1 keeps the run's folder.
@@ -271,5 +272,22 @@ for ((i = 0; i < instances; i++)); do
     status=1
   }
 done
+
+# With every instance down nginx answers itself, and still in the instances' shape: 503, a JSON
+# error and Retry-After.
+for ((i = 0; i < instances; i++)); do
+  kill -KILL "${pids[$i]}" 2>/dev/null || true
+  wait "${pids[$i]}" 2>/dev/null || true
+  pids[$i]=""
+done
+down_status=$(curl -sk --max-time 60 -o "$work/down.body" -D "$work/down.headers" -w '%{http_code}' \
+  -H 'Content-Type: application/json' --data '{"token":"qwe.480.zx","upfile_b64":"AAAA"}' "$front/api/ocr" ||
+  true)
+say "with every instance down, nginx answered $down_status: $(head -c 200 "$work/down.body" 2>/dev/null)"
+if [ "$down_status" != 503 ] || ! grep -q '^{"error": ' "$work/down.body" ||
+  ! grep -qi '^Retry-After: 1' "$work/down.headers"; then
+  echo "balanced-load-test: FAILED: with every instance down the answer is not 503 with a JSON error and Retry-After" >&2
+  status=1
+fi
 [ "$status" -eq 0 ] && say "passed" || say "FAILED"
 exit $status
