@@ -19,17 +19,8 @@ build=${QUILLORE_BUILD_DIR:-$root/build}
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" --target quillore-ocrd >/dev/null
-driver="$build/load_driver"
-driver_sources=("$root/tests/load/load_driver.cpp" "$root/util/base64.cpp")
-stale=false
-for source in "${driver_sources[@]}" "$root/util/base64.h"; do
-  if [ "$source" -nt "$driver" ]; then stale=true; fi
-done
-if [ ! -x "$driver" ] || $stale; then
-  c++ -std=c++20 -O2 -Wall -Wextra -fPIC -I"$root" "${driver_sources[@]}" -o "$driver" \
-    $(pkg-config --cflags --libs libcurl Qt6Gui)
-fi
+cmake --build "$build" --target quillore-ocrd load_driver >/dev/null
+driver="$build/tests/load_driver"
 
 work=$(mktemp -d)
 service_pid=""
