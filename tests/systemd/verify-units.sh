@@ -17,6 +17,7 @@ die() {
   exit 1
 }
 [ -x "$ocrd" ] || die "usage: verify-units.sh QUILLORE_OCRD (the built program)"
+ocrd=$(realpath "$ocrd")
 command -v systemd-analyze >/dev/null || die "systemd-analyze is missing (scripts/install-deps.sh installs systemd)"
 
 work=$(mktemp -d)
