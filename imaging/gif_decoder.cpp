@@ -1,6 +1,6 @@
 #include "imaging/gif_decoder.h"
 
-#include <gif_lib.h>
+#include "codecs/gif_reader.h"
 
 #include <algorithm>
 #include <new>
@@ -8,87 +8,6 @@
 
 namespace quillore::imaging {
 namespace {
-
-struct MemoryReader {
-  std::span<const std::uint8_t> bytes;
-  std::size_t position = 0;
-};
-
-int ReadFromMemory(GifFileType* gif, GifByteType* buffer, int wanted) {
-  auto* reader = static_cast<MemoryReader*>(gif->UserData);
-  if (wanted <= 0) {
-    return 0;
-  }
-  const std::size_t count =
-      std::min<std::size_t>(static_cast<std::size_t>(wanted), reader->bytes.size() - reader->position);
-  std::copy_n(reader->bytes.data() + reader->position, count, buffer);
-  reader->position += count;
-  return static_cast<int>(count);
-}
-
-// Owns the giflib decoder handle.
-class GifDecoder {
-public:
-  explicit GifDecoder(MemoryReader& reader) {
-    int error = 0;
-    gif_ = DGifOpen(&reader, ReadFromMemory, &error);
-  }
-  ~GifDecoder() {
-    if (gif_ != nullptr) {
-      int error = 0;
-      DGifCloseFile(gif_, &error);
-    }
-  }
-  GifDecoder(const GifDecoder&) = delete;
-  GifDecoder& operator=(const GifDecoder&) = delete;
-
-  GifFileType* get() const { return gif_; }
-
-private:
-  GifFileType* gif_ = nullptr;
-};
-
-// Skips an extension's blocks; a graphics control block yields the frame's transparent index.
-bool ReadExtension(GifFileType* gif, int& transparentIndex) {
-  int code = 0;
-  GifByteType* block = nullptr;
-  if (DGifGetExtension(gif, &code, &block) == GIF_ERROR) {
-    return false;
-  }
-  if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr) {
-    GraphicsControlBlock control{};
-    if (DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK) {
-      transparentIndex = control.TransparentColor;
-    }
-  }
-  while (block != nullptr) {
-    if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Rows of an interlaced frame arrive in four passes: every 8th from 0, every 8th from 4,
-// every 4th from 2, every 2nd from 1.
-std::vector<int> RowOrder(int height, bool interlaced) {
-  std::vector<int> order;
-  order.reserve(static_cast<std::size_t>(height));
-  if (!interlaced) {
-    for (int y = 0; y < height; ++y) {
-      order.push_back(y);
-    }
-    return order;
-  }
-  constexpr int kStart[] = {0, 4, 2, 1};
-  constexpr int kStep[] = {8, 8, 4, 2};
-  for (int pass = 0; pass < 4; ++pass) {
-    for (int y = kStart[pass]; y < height; y += kStep[pass]) {
-      order.push_back(y);
-    }
-  }
-  return order;
-}
 
 bool DecodeFirstFrame(GifFileType* gif, int transparentIndex, RgbaImage& image) {
   if (DGifGetImageDesc(gif) == GIF_ERROR) {
@@ -114,7 +33,7 @@ bool DecodeFirstFrame(GifFileType* gif, int transparentIndex, RgbaImage& image) 
   std::vector<int> order;
   try {
     line.resize(static_cast<std::size_t>(frame.Width));
-    order = RowOrder(frame.Height, frame.Interlace);
+    order = codecs::GifRowOrder(frame.Height, frame.Interlace);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -149,30 +68,14 @@ bool DecodeFirstFrame(GifFileType* gif, int transparentIndex, RgbaImage& image) 
 
 RgbaImage DecodeGif(std::span<const std::uint8_t> bytes) noexcept {
   RgbaImage image;
-  MemoryReader reader{bytes};
-  GifDecoder decoder(reader);
-  GifFileType* gif = decoder.get();
-  if (gif == nullptr) {
-    return image;
-  }
+  codecs::GifReader reader(bytes);
+  GifFileType* gif = reader.get();
   int transparentIndex = NO_TRANSPARENT_COLOR;
-  for (int record = 0; record < kMaxGifRecordsBeforeFrame; ++record) {
-    GifRecordType type = UNDEFINED_RECORD_TYPE;
-    if (DGifGetRecordType(gif, &type) == GIF_ERROR) {
-      return RgbaImage{};
-    }
-    if (type == EXTENSION_RECORD_TYPE) {
-      if (!ReadExtension(gif, transparentIndex)) {
-        return RgbaImage{};
-      }
-      continue;
-    }
-    if (type == IMAGE_DESC_RECORD_TYPE && DecodeFirstFrame(gif, transparentIndex, image)) {
-      return image;
-    }
-    return RgbaImage{}; // the end before any frame, or a frame that does not decode
+  if (gif == nullptr || !codecs::SeekFirstGifFrame(gif, kMaxGifRecordsBeforeFrame, transparentIndex) ||
+      !DecodeFirstFrame(gif, transparentIndex, image)) {
+    return RgbaImage{};
   }
-  return RgbaImage{};
+  return image;
 }
 
 } // namespace quillore::imaging

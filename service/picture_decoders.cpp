@@ -1,19 +1,17 @@
 #include "service/picture_decoders.h"
 
+#include "codecs/gif_reader.h"
+#include "codecs/jpeg_reader.h"
+
 #include <leptonica/allheaders.h>
+#include <png.h>
 
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <new>
+#include <span>
 #include <vector>
-
-// clang-format off
-#include <cstdio> // jpeglib.h needs FILE and size_t first
-#include <jpeglib.h>
-// clang-format on
-#include <gif_lib.h>
-#include <png.h>
 
 namespace quillore::service {
 namespace {
@@ -143,48 +141,14 @@ bool ReadPng(PngReader& reader, PngSource& source, std::int64_t maxPixels) {
 
 // ---- JPEG
 
-struct JpegErrors {
-  jpeg_error_mgr pub;
-  std::jmp_buf returnPoint;
-  bool tooManyScans; // cleared with the rest
-};
-
-[[noreturn]] void JpegError(j_common_ptr common) {
-  std::longjmp(reinterpret_cast<JpegErrors*>(common->err)->returnPoint, 1);
-}
-void JpegMessage(j_common_ptr) {}
-void JpegEmit(j_common_ptr, int) {}
-
-void LimitScans(j_common_ptr common) {
-  if (common->is_decompressor &&
-      reinterpret_cast<j_decompress_ptr>(common)->input_scan_number > kMaxJpegScans) {
-    reinterpret_cast<JpegErrors*>(common->err)->tooManyScans = true;
-    JpegError(common);
-  }
-}
-
 struct JpegReader {
-  jpeg_decompress_struct info;
-  JpegErrors errors;
-  jpeg_progress_mgr progress;
+  codecs::JpegDecompressor decompressor{kMaxJpegScans};
   Pix* pix = nullptr;
   PictureError error = PictureError::Undecodable;
   int orientation = 1;
 
-  JpegReader() {
-    std::memset(&info, 0, sizeof info);
-    std::memset(&errors, 0, sizeof errors);
-    std::memset(&progress, 0, sizeof progress);
-    info.err = jpeg_std_error(&errors.pub);
-    errors.pub.error_exit = JpegError;
-    errors.pub.output_message = JpegMessage;
-    errors.pub.emit_message = JpegEmit;
-    progress.progress_monitor = LimitScans;
-  }
-  ~JpegReader() {
-    jpeg_destroy_decompress(&info);
-    pixDestroy(&pix);
-  }
+  JpegReader() = default;
+  ~JpegReader() { pixDestroy(&pix); }
   JpegReader(const JpegReader&) = delete;
   JpegReader& operator=(const JpegReader&) = delete;
 };
@@ -200,33 +164,17 @@ int OrientationFromMarkers(j_decompress_ptr info) {
   return 1;
 }
 
-// Adobe writes CMYK inverted (0 is full ink), and so does every encoder that copies it.
-void CmykRowToRgbx(std::uint8_t* row, JDIMENSION width, bool inverted) {
-  for (JDIMENSION x = 0; x < width; ++x) {
-    std::uint8_t* pixel = row + 4 * static_cast<std::size_t>(x);
-    unsigned c = pixel[0], m = pixel[1], y = pixel[2], k = pixel[3];
-    if (!inverted) {
-      c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
-    }
-    pixel[0] = static_cast<std::uint8_t>((c * k + 127) / 255);
-    pixel[1] = static_cast<std::uint8_t>((m * k + 127) / 255);
-    pixel[2] = static_cast<std::uint8_t>((y * k + 127) / 255);
-    pixel[3] = 255;
-  }
-}
-
 bool ReadJpeg(JpegReader& reader, std::string_view bytes, std::int64_t maxPixels) {
-  j_decompress_ptr info = &reader.info;
+  j_decompress_ptr info = &reader.decompressor.info;
   // Set once every row is decoded: damage after the last row then costs nothing.
   volatile bool allRowsRead = false;
-  if (setjmp(reader.errors.returnPoint)) {
-    if (reader.errors.tooManyScans) {
+  if (setjmp(reader.decompressor.returnPoint)) {
+    if (reader.decompressor.tooManyScans) {
       reader.error = PictureError::TooManyScans;
     }
     return allRowsRead;
   }
-  jpeg_create_decompress(info);
-  info->progress = &reader.progress;
+  reader.decompressor.Create();
   jpeg_mem_src(info, reinterpret_cast<const unsigned char*>(bytes.data()),
                static_cast<unsigned long>(bytes.size()));
   jpeg_save_markers(info, JPEG_APP0 + 1, 0xFFFF);
@@ -259,7 +207,7 @@ bool ReadJpeg(JpegReader& reader, std::string_view bytes, std::int64_t maxPixels
       return false; // suspended: cannot happen with all data in memory, but never loop on it
     }
     if (cmyk) {
-      CmykRowToRgbx(row, info->output_width, info->saw_Adobe_marker);
+      codecs::CmykRowToRgbx(row, info->output_width, info->saw_Adobe_marker);
     }
   }
   allRowsRead = true;
@@ -268,85 +216,6 @@ bool ReadJpeg(JpegReader& reader, std::string_view bytes, std::int64_t maxPixels
 }
 
 // ---- GIF
-
-struct GifSource {
-  std::string_view bytes;
-  std::size_t position = 0;
-};
-
-int ReadGifBytes(GifFileType* gif, GifByteType* out, int wanted) {
-  auto* source = static_cast<GifSource*>(gif->UserData);
-  if (wanted <= 0) {
-    return 0;
-  }
-  const std::size_t count =
-      std::min<std::size_t>(static_cast<std::size_t>(wanted), source->bytes.size() - source->position);
-  std::memcpy(out, source->bytes.data() + source->position, count);
-  source->position += count;
-  return static_cast<int>(count);
-}
-
-class GifHandle {
-public:
-  explicit GifHandle(GifSource& source) {
-    int error = 0;
-    gif_ = DGifOpen(&source, ReadGifBytes, &error);
-  }
-  ~GifHandle() {
-    if (gif_ != nullptr) {
-      int error = 0;
-      DGifCloseFile(gif_, &error);
-    }
-  }
-  GifHandle(const GifHandle&) = delete;
-  GifHandle& operator=(const GifHandle&) = delete;
-  GifFileType* get() const { return gif_; }
-
-private:
-  GifFileType* gif_ = nullptr;
-};
-
-// Skips an extension's blocks; a graphics control block gives the frame's transparent index.
-bool ReadGifExtension(GifFileType* gif, int& transparentIndex) {
-  int code = 0;
-  GifByteType* block = nullptr;
-  if (DGifGetExtension(gif, &code, &block) == GIF_ERROR) {
-    return false;
-  }
-  if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr) {
-    GraphicsControlBlock control{};
-    if (DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK) {
-      transparentIndex = control.TransparentColor;
-    }
-  }
-  while (block != nullptr) {
-    if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Rows of an interlaced frame arrive in four passes: every 8th from 0, every 8th from 4, every 4th
-// from 2, every 2nd from 1.
-std::vector<int> GifRowOrder(int height, bool interlaced) {
-  std::vector<int> order;
-  order.reserve(static_cast<std::size_t>(height));
-  if (!interlaced) {
-    for (int y = 0; y < height; ++y) {
-      order.push_back(y);
-    }
-    return order;
-  }
-  constexpr int kStart[] = {0, 4, 2, 1};
-  constexpr int kStep[] = {8, 8, 4, 2};
-  for (int pass = 0; pass < 4; ++pass) {
-    for (int y = kStart[pass]; y < height; y += kStep[pass]) {
-      order.push_back(y);
-    }
-  }
-  return order;
-}
 
 PixPtr DecodeGifFrame(GifFileType* gif, int transparentIndex, std::int64_t maxPixels, PictureError& error) {
   if (DGifGetImageDesc(gif) == GIF_ERROR) {
@@ -399,7 +268,7 @@ PixPtr DecodeGifFrame(GifFileType* gif, int transparentIndex, std::int64_t maxPi
   std::vector<int> order;
   try {
     line.resize(static_cast<std::size_t>(frame.Width));
-    order = GifRowOrder(frame.Height, frame.Interlace);
+    order = codecs::GifRowOrder(frame.Height, frame.Interlace);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -459,36 +328,19 @@ PixPtr DecodeJpegPix(std::string_view bytes, std::int64_t maxPixels, PictureErro
 
 PixPtr DecodeGifPix(std::string_view bytes, std::int64_t maxPixels, PictureError& error) {
   error = PictureError::Undecodable;
-  GifSource source{bytes};
-  GifHandle handle(source);
-  GifFileType* gif = handle.get();
-  if (gif == nullptr) {
+  codecs::GifReader reader(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  GifFileType* gif = reader.get();
+  int transparentIndex = NO_TRANSPARENT_COLOR;
+  if (gif == nullptr || !codecs::SeekFirstGifFrame(gif, kMaxGifRecordsBeforeFrame, transparentIndex)) {
     return nullptr;
   }
-  int transparentIndex = NO_TRANSPARENT_COLOR;
-  for (int record = 0; record < kMaxGifRecordsBeforeFrame; ++record) {
-    GifRecordType type = UNDEFINED_RECORD_TYPE;
-    if (DGifGetRecordType(gif, &type) == GIF_ERROR) {
-      return nullptr;
-    }
-    if (type == EXTENSION_RECORD_TYPE) {
-      if (!ReadGifExtension(gif, transparentIndex)) {
-        return nullptr;
-      }
-      continue;
-    }
-    if (type != IMAGE_DESC_RECORD_TYPE) {
-      return nullptr; // the end before any frame
-    }
-    // Only the first frame is decoded; later frames of an animation are never read.
-    PixPtr pix = DecodeGifFrame(gif, transparentIndex, maxPixels, error);
-    if (!pix || pixEndianByteSwap(pix.get()) != 0) {
-      return nullptr;
-    }
-    error = PictureError::None;
-    return pix;
+  // Only the first frame is decoded; later frames of an animation are never read.
+  PixPtr pix = DecodeGifFrame(gif, transparentIndex, maxPixels, error);
+  if (!pix || pixEndianByteSwap(pix.get()) != 0) {
+    return nullptr;
   }
-  return nullptr;
+  error = PictureError::None;
+  return pix;
 }
 
 int ExifOrientation(std::string_view tiff) {

@@ -1,0 +1,41 @@
+#pragma once
+// giflib read from bytes in memory, and the steps every caller takes before a frame's pixels.
+
+#include <gif_lib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace quillore::codecs {
+
+// Owns giflib's decoder over `bytes`, which must outlive it. get() is null when the header is not
+// a GIF's.
+class GifReader {
+public:
+  explicit GifReader(std::span<const std::uint8_t> bytes);
+  ~GifReader();
+  GifReader(const GifReader&) = delete;
+  GifReader& operator=(const GifReader&) = delete;
+
+  GifFileType* get() const { return gif_; }
+
+private:
+  static int Read(GifFileType* gif, GifByteType* out, int wanted);
+
+  std::span<const std::uint8_t> bytes_;
+  std::size_t position_ = 0;
+  GifFileType* gif_ = nullptr;
+};
+
+// Reads records up to the first frame's descriptor, at most `maxRecords` of them, so that a file of
+// endless extensions costs bounded time. True when the first frame is next; its transparent colour
+// index (or NO_TRANSPARENT_COLOR) is in `transparentIndex`.
+bool SeekFirstGifFrame(GifFileType* gif, int maxRecords, int& transparentIndex);
+
+// The order in which a frame's rows arrive: top to bottom, or the four passes of an interlaced
+// frame (every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1).
+std::vector<int> GifRowOrder(int height, bool interlaced);
+
+} // namespace quillore::codecs
