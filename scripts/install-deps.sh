@@ -7,7 +7,9 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev curl libjpeg-turbo-progs
-  # window program
+  # the screenshot portal tests' private bus
+  dbus-daemon
+  # window program (qt6-base-dev brings Qt D-Bus too, for the screenshot portal)
   qt6-base-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev libgif-dev
   # core: HTTP, regular expressions
   libcurl4-openssl-dev libpcre2-dev libssl-dev openssl
