@@ -70,6 +70,26 @@ bool SeekFirstGifFrame(GifFileType* gif, int maxRecords, int& transparentIndex) 
   return false;
 }
 
+bool ReadGifFrame(GifFileType* gif, GifFrame& frame) {
+  if (DGifGetImageDesc(gif) == GIF_ERROR) {
+    return false;
+  }
+  const GifImageDesc& image = gif->Image;
+  frame.colors = image.ColorMap != nullptr ? image.ColorMap : gif->SColorMap;
+  if (frame.colors == nullptr || frame.colors->ColorCount <= 0 || frame.colors->ColorCount > 256 ||
+      image.Width <= 0 || image.Height <= 0 || image.Left < 0 || image.Top < 0) {
+    return false;
+  }
+  const bool useScreen = gif->SWidth > 0 && gif->SHeight > 0;
+  frame.width = image.Width;
+  frame.height = image.Height;
+  frame.left = useScreen ? image.Left : 0;
+  frame.top = useScreen ? image.Top : 0;
+  frame.canvasWidth = useScreen ? gif->SWidth : image.Width;
+  frame.canvasHeight = useScreen ? gif->SHeight : image.Height;
+  return true;
+}
+
 std::vector<int> GifRowOrder(int height, bool interlaced) {
   std::vector<int> order;
   order.reserve(static_cast<std::size_t>(std::max(height, 0)));

@@ -34,6 +34,19 @@ private:
 // index (or NO_TRANSPARENT_COLOR) is in `transparentIndex`.
 bool SeekFirstGifFrame(GifFileType* gif, int maxRecords, int& transparentIndex);
 
+// A frame as placed on its canvas, from its descriptor and the file's screen.
+struct GifFrame {
+  const ColorMapObject* colors = nullptr; // the frame's own map, else the file's
+  int width = 0, height = 0;              // the frame's pixels
+  int left = 0, top = 0;                  // its place on the canvas
+  int canvasWidth = 0, canvasHeight = 0;
+};
+
+// Reads the next frame's descriptor (after SeekFirstGifFrame). False for a damaged descriptor, a
+// frame of no size or at a negative place, or no usable colour map. A screen of no size (some
+// writers leave it 0) takes the frame's size, with the frame at 0, 0.
+bool ReadGifFrame(GifFileType* gif, GifFrame& frame);
+
 // The order in which a frame's rows arrive: top to bottom, or the four passes of an interlaced
 // frame (every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1).
 std::vector<int> GifRowOrder(int height, bool interlaced);

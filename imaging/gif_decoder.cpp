@@ -10,35 +10,27 @@ namespace quillore::imaging {
 namespace {
 
 bool DecodeFirstFrame(GifFileType* gif, int transparentIndex, RgbaImage& image) {
-  if (DGifGetImageDesc(gif) == GIF_ERROR) {
+  codecs::GifFrame frame;
+  if (!codecs::ReadGifFrame(gif, frame)) {
     return false;
   }
-  const GifImageDesc& frame = gif->Image;
-  const ColorMapObject* colors = frame.ColorMap != nullptr ? frame.ColorMap : gif->SColorMap;
-  if (colors == nullptr || frame.Width <= 0 || frame.Height <= 0 || frame.Left < 0 || frame.Top < 0) {
-    return false;
-  }
-  // A screen of no size (some writers leave it 0) takes the frame's size, with the frame at 0, 0.
-  const bool useScreen = gif->SWidth > 0 && gif->SHeight > 0;
-  const int left = useScreen ? frame.Left : 0;
-  const int top = useScreen ? frame.Top : 0;
-  const int width = useScreen ? gif->SWidth : frame.Width;
-  const int height = useScreen ? gif->SHeight : frame.Height;
-  if (!DecodedSizeAllowed(static_cast<std::uint64_t>(frame.Width),
-                          static_cast<std::uint64_t>(frame.Height)) ||
+  const ColorMapObject* colors = frame.colors;
+  const int left = frame.left, top = frame.top, width = frame.canvasWidth, height = frame.canvasHeight;
+  if (!DecodedSizeAllowed(static_cast<std::uint64_t>(frame.width),
+                          static_cast<std::uint64_t>(frame.height)) ||
       !AllocateRgba(image, static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height))) {
     return false;
   }
   std::vector<GifPixelType> line;
   std::vector<int> order;
   try {
-    line.resize(static_cast<std::size_t>(frame.Width));
-    order = codecs::GifRowOrder(frame.Height, frame.Interlace);
+    line.resize(static_cast<std::size_t>(frame.width));
+    order = codecs::GifRowOrder(frame.height, gif->Image.Interlace);
   } catch (const std::bad_alloc&) {
     return false;
   }
   for (const int frameRow : order) {
-    if (DGifGetLine(gif, line.data(), frame.Width) == GIF_ERROR) {
+    if (DGifGetLine(gif, line.data(), frame.width) == GIF_ERROR) {
       return false;
     }
     const int y = top + frameRow;
@@ -46,7 +38,7 @@ bool DecodeFirstFrame(GifFileType* gif, int transparentIndex, RgbaImage& image) 
       continue; // a frame reaching beyond the screen is cut off there
     }
     std::uint8_t* out = image.Row(y);
-    for (int x = 0; x < frame.Width && left + x < width; ++x) {
+    for (int x = 0; x < frame.width && left + x < width; ++x) {
       const int index = line[static_cast<std::size_t>(x)];
       if (index == transparentIndex) {
         continue;

@@ -218,22 +218,13 @@ bool ReadJpeg(JpegReader& reader, std::string_view bytes, std::int64_t maxPixels
 // ---- GIF
 
 PixPtr DecodeGifFrame(GifFileType* gif, int transparentIndex, std::int64_t maxPixels, PictureError& error) {
-  if (DGifGetImageDesc(gif) == GIF_ERROR) {
+  codecs::GifFrame frame;
+  if (!codecs::ReadGifFrame(gif, frame)) {
     return nullptr;
   }
-  const GifImageDesc& frame = gif->Image;
-  const ColorMapObject* colors = frame.ColorMap != nullptr ? frame.ColorMap : gif->SColorMap;
-  if (colors == nullptr || colors->ColorCount <= 0 || colors->ColorCount > 256 || frame.Width <= 0 ||
-      frame.Height <= 0 || frame.Left < 0 || frame.Top < 0) {
-    return nullptr;
-  }
-  // A screen of no size (some writers leave it 0) takes the frame's size, with the frame at 0, 0.
-  const bool useScreen = gif->SWidth > 0 && gif->SHeight > 0;
-  const int left = useScreen ? frame.Left : 0;
-  const int top = useScreen ? frame.Top : 0;
-  const int width = useScreen ? gif->SWidth : frame.Width;
-  const int height = useScreen ? gif->SHeight : frame.Height;
-  if (TooManyPixels(width, height, maxPixels) || TooManyPixels(frame.Width, frame.Height, maxPixels)) {
+  const ColorMapObject* colors = frame.colors;
+  const int left = frame.left, top = frame.top, width = frame.canvasWidth, height = frame.canvasHeight;
+  if (TooManyPixels(width, height, maxPixels) || TooManyPixels(frame.width, frame.height, maxPixels)) {
     error = PictureError::TooManyPixels;
     return nullptr;
   }
@@ -241,7 +232,7 @@ PixPtr DecodeGifFrame(GifFileType* gif, int transparentIndex, std::int64_t maxPi
   // transparent colour, the picture is white: the transparent entry itself is made white, or a white
   // entry is added when the map has room, or else the background colour is used, as a viewer would.
   const bool transparent = transparentIndex >= 0 && transparentIndex < colors->ColorCount;
-  const bool covered = left == 0 && top == 0 && frame.Width >= width && frame.Height >= height;
+  const bool covered = left == 0 && top == 0 && frame.width >= width && frame.height >= height;
   PIXCMAP* map = pixcmapCreate(8);
   for (int i = 0; i < colors->ColorCount; ++i) {
     const GifColorType& color =
@@ -267,14 +258,14 @@ PixPtr DecodeGifFrame(GifFileType* gif, int transparentIndex, std::int64_t maxPi
   std::vector<GifPixelType> line;
   std::vector<int> order;
   try {
-    line.resize(static_cast<std::size_t>(frame.Width));
-    order = codecs::GifRowOrder(frame.Height, frame.Interlace);
+    line.resize(static_cast<std::size_t>(frame.width));
+    order = codecs::GifRowOrder(frame.height, gif->Image.Interlace);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  const int visible = std::max(0, std::min(frame.Width, width - left));
+  const int visible = std::max(0, std::min(frame.width, width - left));
   for (const int frameRow : order) {
-    if (DGifGetLine(gif, line.data(), frame.Width) == GIF_ERROR) {
+    if (DGifGetLine(gif, line.data(), frame.width) == GIF_ERROR) {
       return nullptr;
     }
     const int y = top + frameRow;

@@ -74,6 +74,37 @@ TEST(SeekFirstGifFrame, GivesUpAfterTheRecordLimitAndOnBytesThatAreNoGif) {
   EXPECT_EQ(GifReader(text).get(), nullptr);
 }
 
+// A GIF of one 1x1 frame at (left, top) on a screen of the given size.
+std::vector<std::uint8_t> GifOnScreen(std::uint8_t screenWidth, std::uint8_t screenHeight, std::uint8_t left,
+                                      std::uint8_t top) {
+  return {'G', 'I', 'F', '8', '9', 'a', screenWidth, 0,    screenHeight, 0, 0x80, 0,
+          0,   0,   0,   0,   255, 255, 255,         0x2C, left,         0, top,  0,
+          1,   0,   1,   0,   0,   2,   2,           0x44, 0x01,         0, 0x3B};
+}
+
+TEST(ReadGifFrame, PlacesTheFrameOnItsScreenOrOnItselfWhenTheScreenHasNoSize) {
+  struct Case {
+    std::uint8_t screenWidth, screenHeight, left, top;
+    int canvasWidth, canvasHeight, placedLeft, placedTop;
+  };
+  const Case cases[] = {{4, 3, 1, 2, 4, 3, 1, 2}, {0, 0, 3, 2, 1, 1, 0, 0}, {0, 5, 3, 2, 1, 1, 0, 0}};
+  for (const Case& c : cases) {
+    const std::vector<std::uint8_t> bytes = GifOnScreen(c.screenWidth, c.screenHeight, c.left, c.top);
+    GifReader reader(bytes);
+    int transparent = 0;
+    ASSERT_TRUE(SeekFirstGifFrame(reader.get(), 4, transparent));
+    GifFrame frame;
+    ASSERT_TRUE(ReadGifFrame(reader.get(), frame));
+    EXPECT_EQ(frame.width, 1);
+    EXPECT_EQ(frame.canvasWidth, c.canvasWidth);
+    EXPECT_EQ(frame.canvasHeight, c.canvasHeight);
+    EXPECT_EQ(frame.left, c.placedLeft);
+    EXPECT_EQ(frame.top, c.placedTop);
+    ASSERT_NE(frame.colors, nullptr);
+    EXPECT_EQ(frame.colors->ColorCount, 2);
+  }
+}
+
 // Returns whether libjpeg's error came back here instead of ending the process.
 bool HeaderFails(JpegDecompressor& decompressor, const std::vector<unsigned char>& bytes) {
   if (setjmp(decompressor.returnPoint)) {
