@@ -3,6 +3,7 @@
 #include "util/base64.h"
 
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <memory>
@@ -19,6 +20,23 @@ struct ListDeleter {
 
 size_t Collect(char* data, size_t size, size_t count, void* out) {
   static_cast<std::string*>(out)->append(data, size * count);
+  return size * count;
+}
+
+// One header line of the answer; a status line starts the list afresh (an interim 100 Continue).
+size_t CollectHeader(char* data, size_t size, size_t count, void* out) {
+  auto* headers = static_cast<std::vector<std::pair<std::string, std::string>>*>(out);
+  std::string line(data, size * count);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+    line.pop_back();
+  }
+  const std::size_t colon = line.find(':');
+  if (line.rfind("HTTP/", 0) == 0) {
+    headers->clear();
+  } else if (colon != std::string::npos) {
+    const std::size_t value = line.find_first_not_of(" \t", colon + 1);
+    headers->emplace_back(line.substr(0, colon), value == std::string::npos ? "" : line.substr(value));
+  }
   return size * count;
 }
 
@@ -66,6 +84,8 @@ HttpReply Send(int port, const HttpRequest& request) {
   curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &Collect);
   curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply.body);
+  curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, &CollectHeader);
+  curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &reply.headers);
   curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, request.timeoutSeconds);
   curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
   curl_blob ca{};
@@ -84,6 +104,15 @@ HttpReply Send(int port, const HttpRequest& request) {
   }
   curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &reply.status);
   return reply;
+}
+
+std::string HttpReply::Header(const std::string& name) const {
+  for (const auto& [key, value] : headers) {
+    if (strcasecmp(key.c_str(), name.c_str()) == 0) {
+      return value;
+    }
+  }
+  return {};
 }
 
 HttpReply PostPicture(int port, const std::string& pictureBytes, const std::string& token) {

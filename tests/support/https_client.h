@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillore::service::testing {
@@ -9,7 +10,11 @@ namespace quillore::service::testing {
 struct HttpReply {
   long status = 0; // 0 when no answer came
   std::string body;
-  std::string error; // libcurl's message when the transfer failed
+  std::string error;                                        // libcurl's message when the transfer failed
+  std::vector<std::pair<std::string, std::string>> headers; // of the final answer, as received
+
+  // The first value of a header (its name compared without case), or empty.
+  std::string Header(const std::string& name) const;
 };
 
 struct HttpRequest {
