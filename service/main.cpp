@@ -19,16 +19,19 @@
 namespace {
 
 std::mutex logMutex;
+quillore::service::LogFormat logFormat = quillore::service::LogFormat::Text;
 
+// A line from the server, already in the log's format.
 void LogLine(std::string_view line) {
-  char stamp[32];
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  const std::string stamped = quillore::service::StampLogLine(line, logFormat, std::time(nullptr));
   std::lock_guard lock(logMutex);
-  std::fprintf(stderr, "%s %.*s\n", stamp, static_cast<int>(line.size()), line.data());
+  std::fprintf(stderr, "%s\n", stamped.c_str());
   std::fflush(stderr);
+}
+
+// A message of the program itself.
+void LogMessage(std::string_view text) {
+  LogLine(quillore::service::FormatMessage(text, logFormat));
 }
 
 int Fail(const std::string& message, int code) {
@@ -59,6 +62,7 @@ int main(int argc, char** argv) {
     std::fputs(Usage().c_str(), stdout);
     return 0;
   }
+  logFormat = options.config.logFormat;
 
   CertificatePair pair;
   bool made = false;
@@ -67,7 +71,7 @@ int main(int argc, char** argv) {
     return Fail("cannot set up TLS: " + error, 1);
   }
   if (made) {
-    LogLine("made a self-signed certificate in " + directory);
+    LogMessage("made a self-signed certificate in " + directory);
   }
   options.config.certificatePem = std::move(pair.certificatePem);
   options.config.keyPem = std::move(pair.keyPem);
@@ -94,8 +98,8 @@ int main(int argc, char** argv) {
       !quillore::ppocr::AnyModelFileIn(options.modelsDirectory)) {
     // Nobody asked for PP-OCR and its models were never installed: the service still reads pictures.
     // A model that is there but damaged still stops it below.
-    LogLine("no PP-OCR model in " + quillore::ppocr::ModelsFolder(options.modelsDirectory) +
-            " (scripts/install-models.sh installs them): reading with Tesseract");
+    LogMessage("no PP-OCR model in " + quillore::ppocr::ModelsFolder(options.modelsDirectory) +
+               " (scripts/install-models.sh installs them): reading with Tesseract");
     options.engine = EngineKind::Tesseract;
   }
   if (options.engine == EngineKind::Ppocr) {
@@ -113,19 +117,20 @@ int main(int argc, char** argv) {
     factory = [languages](std::string& engineError) { return MakeTesseractEngine(languages, engineError); };
     engineDescription = "Tesseract, " + languages;
   }
+  options.config.engineName = EngineName(options.engine);
   std::unique_ptr<Server> server = Server::Start(options.config, factory, &LogLine, error);
   if (!server) {
     return Fail("cannot start: " + error, 1);
   }
   const bool v6 = options.config.address.find(':') != std::string::npos;
-  LogLine("listening on https://" + (v6 ? "[" + options.config.address + "]" : options.config.address) + ":" +
-          std::to_string(server->Port()) + " with " + std::to_string(options.config.workers) +
-          " worker(s), " + engineDescription);
+  LogMessage("listening on https://" + (v6 ? "[" + options.config.address + "]" : options.config.address) +
+             ":" + std::to_string(server->Port()) + " with " + std::to_string(options.config.workers) +
+             " worker(s), " + engineDescription);
 
   int received = 0;
   sigwait(&stopSignals, &received);
-  LogLine(std::string("stopping on ") + (received == SIGTERM ? "SIGTERM" : "SIGINT"));
+  LogMessage(std::string("stopping on ") + (received == SIGTERM ? "SIGTERM" : "SIGINT"));
   server->Stop();
-  LogLine("stopped");
+  LogMessage("stopped");
   return 0;
 }

@@ -125,7 +125,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
                        name == "--workers" || name == "--token" || name == "--max-body" ||
                        name == "--max-pixels" || name == "--engine" || name == "--models" ||
                        name == "--per-address-limit" || name == "--request-timeout" ||
-                       name == "--stop-timeout";
+                       name == "--stop-timeout" || name == "--log-format";
     if (!known) {
       error = "unknown option: " + name;
       return false;
@@ -211,6 +211,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
       }
       (request ? options.config.requestTimeoutSeconds : options.config.stopTimeoutSeconds) =
           static_cast<int>(number);
+    } else if (name == "--log-format") {
+      if (value == LogFormatName(LogFormat::Text)) {
+        options.config.logFormat = LogFormat::Text;
+      } else if (value == LogFormatName(LogFormat::Json)) {
+        options.config.logFormat = LogFormat::Json;
+      } else {
+        error = "--log-format: expected text or json, got '" + value + "'";
+        return false;
+      }
     } else if (name == "--max-pixels") {
       if (!ParseNumber(value, options.config.maxPixels) || options.config.maxPixels < 1) {
         error = "--max-pixels: expected a positive number";
@@ -266,11 +275,19 @@ std::string Usage() {
          "                      their answer is 503 (default " +
          std::to_string(kDefaultStopTimeoutSeconds) +
          ")\n"
+         "  --log-format F      text (default) or json: one JSON object per line with the same\n"
+         "                      fields\n"
          "  --help              show this help\n"
          "\n"
-         "GET /healthz answers {\"status\": \"ok\", ...}. SIGTERM or SIGINT stops the service cleanly.\n"
+         "GET /healthz answers 200 {\"status\": \"ok\", ...} while the service runs. GET /readyz\n"
+         "answers 200 while it can take a picture that starts within about one recognition's time\n"
+         "(a free worker or room in the queue, fewer waiting than there are workers), 503 when busy\n"
+         "or stopping. GET /metrics answers counters and gauges in the Prometheus text format\n"
+         "(no token needed; it holds no picture, text or token). SIGTERM or SIGINT stops the\n"
+         "service cleanly.\n"
          "One log line per request goes to standard error: method, path, status, bytes in, bytes\n"
-         "out, milliseconds.\n";
+         "out, milliseconds, and the request id, which every answer carries as X-Request-Id (the\n"
+         "client's own when it sends up to 64 letters, digits and ._:- in that header).\n";
 }
 
 } // namespace quillore::service

@@ -17,6 +17,7 @@ RecognitionResult RecognizePictureBytes(Engine& engine, std::string_view bytes, 
   }
   const int width = pixGetWidth(decoded.get());
   const int height = pixGetHeight(decoded.get());
+  result.pixels = static_cast<std::int64_t>(width) * height;
   PreparedPicture prepared = PreparePicture(decoded.get(), preparation);
   decoded.reset(); // the prepared copy is all the engine needs
   const PicturePixels pixels(std::move(prepared.pix));

@@ -15,6 +15,7 @@ namespace quillore::service {
 struct RecognitionResult {
   PictureError error = PictureError::None;
   std::vector<RecognizedLine> lines;
+  std::int64_t pixels = 0; // of the decoded picture
 };
 
 RecognitionResult RecognizePictureBytes(Engine& engine, std::string_view bytes, std::int64_t maxPixels,

@@ -43,8 +43,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view kOcrPath = protocol::kOcrPath;
-constexpr std::string_view kHealthPath = "/healthz";
 // A body over the limit is read and thrown away up to this many times the limit, then cut off.
 constexpr std::int64_t kMaxDiscardFactor = 2;
 // On stop, the 503s for abandoned work get this long to go out before connections are closed.
@@ -55,31 +53,21 @@ constexpr unsigned kConnectionThreads = 4;
 constexpr int kRefusalHeadroom = 64;
 // How often deadlines and vanished clients are looked for.
 constexpr auto kWatchInterval = std::chrono::milliseconds(100);
-// Paths are logged up to this length, so a client cannot flood the log through its URL.
-constexpr std::size_t kLoggedPathLimit = 200;
-
-std::string SafeForLog(std::string_view text) {
-  std::string out;
-  for (char c : text.substr(0, kLoggedPathLimit)) {
-    const auto byte = static_cast<unsigned char>(c);
-    out += byte > 0x20 && byte < 0x7F ? c : '?';
-  }
-  if (text.size() > kLoggedPathLimit) {
-    out += "...";
-  }
-  return out;
-}
+constexpr const char* kRequestIdHeader = "X-Request-Id";
 
 // What one request collects between the calls of the access handler.
 struct RequestState {
+  std::string id; // the client's X-Request-Id when acceptable, else a new one
   std::string method;
   std::string path;
+  Route route = Route::Other;
   Clock::time_point start = Clock::now();
   std::unique_ptr<RequestBodyReader> body; // read as it arrives, never held whole
   std::uint64_t received = 0;
   bool isOcr = false;
   bool tooLarge = false;
   int status = 0;
+  Refusal refusal = Refusal::None;
   std::size_t sent = 0;
   std::shared_ptr<Server::Job> job; // while a worker has the request
   bool clientGone = false;
@@ -87,20 +75,27 @@ struct RequestState {
   bool logged = false;
 };
 
-// The request's line in the log. Written when the reply is queued, before it goes out: a client that
-// sends its next request on another connection at once finds the lines in the order of the replies.
-void LogRequest(RequestState& state, const char* ending) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - state.start).count();
-  char line[512];
-  std::snprintf(line, sizeof line, "%s %s %d %llu %zu %lldms%s", SafeForLog(state.method).c_str(),
-                SafeForLog(state.path).c_str(), state.status, static_cast<unsigned long long>(state.received),
-                state.sent, static_cast<long long>(ms), ending);
-  state.server->Log(line);
+// The request's line in the log, and its count in the metrics. Written when the reply is queued,
+// before it goes out: a client that sends its next request on another connection at once finds the
+// lines in the order of the replies.
+void LogRequest(RequestState& state, const char* note) {
+  const Clock::duration took = Clock::now() - state.start;
+  RequestLogEntry entry;
+  entry.id = state.id;
+  entry.method = state.method;
+  entry.path = state.path;
+  entry.status = state.status;
+  entry.received = state.received;
+  entry.sent = state.sent;
+  entry.milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+  entry.note = note;
+  state.server->RequestAnswered(entry, state.route, state.refusal,
+                                std::chrono::duration<double>(took).count());
   state.logged = true;
 }
 
-Reply Error(int status, std::string_view message) {
-  return {status, WriteError(message)};
+Reply Error(int status, std::string_view message, Refusal refusal = Refusal::None) {
+  return {status, WriteError(message), refusal};
 }
 
 // `close`: the connection ends after the reply, for a request whose framing cannot be trusted or a
@@ -111,8 +106,11 @@ MHD_Result Send(MHD_Connection* connection, RequestState& state, const Reply& re
   if (response == nullptr) {
     return MHD_NO;
   }
-  MHD_add_response_header(response, "Content-Type", "application/json; charset=utf-8");
+  MHD_add_response_header(response, "Content-Type",
+                          reply.contentType != nullptr ? reply.contentType
+                                                       : "application/json; charset=utf-8");
   MHD_add_response_header(response, "Cache-Control", "no-store");
+  MHD_add_response_header(response, kRequestIdHeader, state.id.c_str());
   if (reply.status == 405) {
     MHD_add_response_header(response, "Allow", state.isOcr ? "POST" : "GET, HEAD");
   }
@@ -126,6 +124,7 @@ MHD_Result Send(MHD_Connection* connection, RequestState& state, const Reply& re
   MHD_destroy_response(response);
   if (queued == MHD_YES) {
     state.status = reply.status;
+    state.refusal = reply.refusal != Refusal::None ? reply.refusal : RefusalOfStatus(reply.status);
     state.sent = reply.body.size();
     LogRequest(state, "");
   }
@@ -197,16 +196,16 @@ void OnCompleted(void* cls, MHD_Connection* connection, void** context, MHD_Requ
   if (Server::Connection* open = ConnectionOf(connection)) {
     static_cast<Server*>(cls)->ReplySent(open);
   }
-  const char* ending = code == MHD_REQUEST_TERMINATED_COMPLETED_OK      ? ""
-                       : code == MHD_REQUEST_TERMINATED_TIMEOUT_REACHED ? " (timed out)"
-                       : code == MHD_REQUEST_TERMINATED_CLIENT_ABORT    ? " (client went away)"
-                       : code == MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN ? " (shutting down)"
-                       : code == MHD_REQUEST_TERMINATED_READ_ERROR      ? " (read error)"
-                       : state->clientGone                              ? " (client went away)"
-                       : state->status == 0                             ? " (closed)"
-                                                                        : "";
+  const char* note = code == MHD_REQUEST_TERMINATED_COMPLETED_OK      ? ""
+                     : code == MHD_REQUEST_TERMINATED_TIMEOUT_REACHED ? "timed out"
+                     : code == MHD_REQUEST_TERMINATED_CLIENT_ABORT    ? "client went away"
+                     : code == MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN ? "shutting down"
+                     : code == MHD_REQUEST_TERMINATED_READ_ERROR      ? "read error"
+                     : state->clientGone                              ? "client went away"
+                     : state->status == 0                             ? "closed"
+                                                                      : "";
   if (!state->logged) {
-    LogRequest(*state, ending);
+    LogRequest(*state, note);
   }
   delete state;
   static_cast<Server*>(cls)->RequestEnded();
@@ -265,14 +264,18 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
     server->RequestStarted();
     state->method = method;
     state->path = url;
-    state->isOcr = state->path == kOcrPath;
+    state->route = RouteOf(state->path);
+    state->isOcr = state->route == Route::Ocr;
+    const char* givenId = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, kRequestIdHeader);
+    state->id = givenId != nullptr && AcceptableRequestId(givenId) ? givenId : NewRequestId();
     *context = state;
     Server::Connection* open = ConnectionOf(connection);
     if (open != nullptr && !server->HeadersArrived(open)) {
-      return Send(connection, *state, Error(503, "too many connections; try again shortly"), true);
+      return Send(connection, *state,
+                  Error(503, "too many connections; try again shortly", Refusal::ConnectionLimit), true);
     }
     if (server->Stopping()) {
-      return Send(connection, *state, Error(503, "the service is stopping"), true);
+      return Send(connection, *state, Error(503, "the service is stopping", Refusal::Stopping), true);
     }
     if (AmbiguousFraming(connection)) {
       return Send(connection, *state, Error(400, "conflicting Content-Length or Transfer-Encoding headers"),
@@ -345,11 +348,18 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
     state->body.reset();
     return MHD_YES;
   }
-  if (state->path == kHealthPath) {
+  if (state->route != Route::Other) {
     if (state->method != "GET" && state->method != "HEAD") {
-      return Send(connection, *state, Error(405, "use GET for /healthz"));
+      return Send(connection, *state, Error(405, "use GET for " + state->path));
     }
-    return Send(connection, *state, server->HandleHealth());
+    switch (state->route) {
+    case Route::Ready:
+      return Send(connection, *state, server->HandleReady());
+    case Route::Metrics:
+      return Send(connection, *state, server->HandleMetrics());
+    default:
+      return Send(connection, *state, server->HandleHealth());
+    }
   }
   return Send(connection, *state, Error(404, "no such path; recognition is POST /api/ocr"));
 }
@@ -534,8 +544,10 @@ void Server::Watch() {
       if (job->fd >= 0 && poll(&watch, 1, 0) == 1 && (watch.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
         Finish(job, {}, true);
       } else if (now >= job->cancellation->Deadline()) {
-        Finish(job, Error(503, "no answer within " + std::to_string(config_.requestTimeoutSeconds) +
-                                   " s; try again later or with a smaller picture"));
+        Finish(job, Error(503,
+                          "no answer within " + std::to_string(config_.requestTimeoutSeconds) +
+                              " s; try again later or with a smaller picture",
+                          Refusal::Timeout));
       }
     }
     lock.lock();
@@ -544,7 +556,16 @@ void Server::Watch() {
 
 void Server::Log(std::string_view line) const {
   if (log_) {
-    log_(line);
+    log_(FormatMessage(line, config_.logFormat));
+  }
+}
+
+void Server::RequestAnswered(const RequestLogEntry& entry, Route route, Refusal refusal, double seconds) {
+  if (entry.status != 0) {
+    metrics_.CountRequest(route, entry.status, refusal, seconds);
+  }
+  if (log_) {
+    log_(FormatRequestLine(entry, config_.logFormat));
   }
 }
 
@@ -612,7 +633,7 @@ void Server::Stop() {
                            [this] { return requests_ == 0; });
   }
   for (const std::shared_ptr<Job>& job : Jobs()) {
-    Finish(job, Error(503, "the service is stopping"));
+    Finish(job, Error(503, "the service is stopping", Refusal::Stopping));
   }
   {
     std::unique_lock lock(requestsMutex_);
@@ -694,14 +715,15 @@ std::optional<Reply> Server::StartRecognition(RequestBodyReader& reader,
   }
 
   if (stopping_) {
-    return Error(503, "the service is stopping");
+    return Error(503, "the service is stopping", Refusal::Stopping);
   }
   auto shared = std::make_shared<std::string>(std::move(*picture));
   const std::int64_t maxPixels = config_.maxPixels;
   const Preparation preparation = config_.preparation;
-  const auto task = [shared, done, maxPixels, preparation, raw](Engine* engine) {
+  Metrics* metrics = &metrics_;
+  const auto task = [shared, done, maxPixels, preparation, raw, metrics](Engine* engine) {
     if (engine == nullptr) {
-      done(Error(503, "the service is stopping"));
+      done(Error(503, "the service is stopping", Refusal::Stopping));
       return;
     }
     try {
@@ -713,6 +735,7 @@ std::optional<Reply> Server::StartRecognition(RequestBodyReader& reader,
       if (recognized.error != PictureError::None) {
         done(Error(422, PictureErrorMessage(recognized.error)));
       } else {
+        metrics->CountPicture(recognized.pixels);
         done({200, raw ? WriteAnswer(recognized.lines)
                        : WriteLayoutAnswer(ArrangeFragments(FragmentsOf(recognized.lines), 0, 0))});
       }
@@ -723,10 +746,46 @@ std::optional<Reply> Server::StartRecognition(RequestBodyReader& reader,
     }
   };
   if (!pool_.Submit(task, std::move(cancellation))) {
-    return stopping_ ? Error(503, "the service is stopping")
-                     : Error(503, "every worker is busy; try again shortly");
+    return stopping_ ? Error(503, "the service is stopping", Refusal::Stopping)
+                     : Error(503, "every worker is busy; try again shortly", Refusal::QueueFull);
   }
   return std::nullopt;
+}
+
+bool Server::Ready() const {
+  const WorkerPool::Load load = pool_.CurrentLoad();
+  // A new picture must be taken (a free worker, or room in the queue), and start soon: fewer wait
+  // than there are workers, so it starts by the time each worker finishes what it has.
+  return !stopping_ && !load.stopping && load.workers > 0 && load.queued < load.idle + load.queueLength &&
+         load.queued < load.workers;
+}
+
+Reply Server::HandleReady() const {
+  const WorkerPool::Load load = pool_.CurrentLoad();
+  const bool ready = Ready();
+  const char* status = ready ? "ready" : stopping_ || load.stopping ? "stopping" : "busy";
+  return {ready ? 200 : 503, std::string("{\"status\": \"") + status + "\", \"workers\": " +
+                                 std::to_string(load.workers) + ", \"busy\": " + std::to_string(load.busy) +
+                                 ", \"queued\": " + std::to_string(load.queued) + "}"};
+}
+
+Reply Server::HandleMetrics() const {
+  const WorkerPool::Load load = pool_.CurrentLoad();
+  MetricsSnapshot snapshot;
+  snapshot.version = QUILLORE_VERSION;
+  snapshot.engine = config_.engineName;
+  snapshot.workers = load.workers;
+  snapshot.busy = load.busy;
+  snapshot.queued = load.queued;
+  snapshot.queueCapacity = load.queueLength;
+  snapshot.ready = Ready();
+  {
+    std::lock_guard lock(mutex_);
+    snapshot.connections = static_cast<int>(connections_.size());
+  }
+  Reply reply{200, metrics_.Write(snapshot)};
+  reply.contentType = kMetricsContentType;
+  return reply;
 }
 
 Reply Server::HandleHealth() const {

@@ -3,8 +3,10 @@
 
 #include "protocol/ocr_protocol.h"
 #include "service/cancellation.h"
+#include "service/metrics.h"
 #include "service/picture.h"
 #include "service/request_body.h"
+#include "service/request_log.h"
 #include "service/worker_pool.h"
 
 #include <atomic>
@@ -69,15 +71,20 @@ struct ServiceConfig {
   int requestTimeoutSeconds = kDefaultRequestTimeoutSeconds;
   int stopTimeoutSeconds = kDefaultStopTimeoutSeconds;
   Preparation preparation;
+  LogFormat logFormat = LogFormat::Text;
+  std::string engineName = "unknown"; // the engine label of the metrics
 };
 
-// One line of the request log, or a message of the server itself.
+// One line of the request log, or a message of the server itself, in the configured format and
+// without the time.
 using LogSink = std::function<void(std::string_view line)>;
 
 // A status and a JSON body.
 struct Reply {
   int status = 200;
   std::string body;
+  Refusal refusal = Refusal::None;   // for a 503, why; other refusals are known by their status
+  const char* contentType = nullptr; // nullptr: JSON
 };
 
 class Server {
@@ -110,9 +117,19 @@ public:
   // The same answer for a body given to `reader` whole; takes its picture.
   Reply HandleRecognition(RequestBodyReader& reader);
   Reply HandleHealth() const;
+  // 200 while the engines are loaded, the service is not stopping, a new recognition would be taken,
+  // and fewer wait than there are workers, so it starts within about one recognition's time. 503
+  // otherwise. Both with the load as JSON.
+  Reply HandleReady() const;
+  // Every metric in the text exposition format.
+  Reply HandleMetrics() const;
+  const Metrics& Counters() const { return metrics_; }
 
   const ServiceConfig& Config() const { return config_; }
+  // A message of the server itself, in the configured format.
   void Log(std::string_view line) const;
+  // Writes the request's log line and counts it; `refusal` None takes the reason from the status.
+  void RequestAnswered(const RequestLogEntry& entry, Route route, Refusal refusal, double seconds);
   // Counts requests between their first byte and the end of their reply, so Stop can wait for them.
   void RequestStarted();
   void RequestEnded();
@@ -138,6 +155,7 @@ public:
 private:
   Server(const ServiceConfig& config, LogSink log);
   bool TokenAccepted(std::string_view token) const;
+  bool Ready() const;
   // Cuts off connections past their header deadline, answers jobs past theirs, and drops jobs whose
   // client went away; runs until Stop.
   void Watch();
@@ -145,6 +163,7 @@ private:
 
   ServiceConfig config_;
   LogSink log_;
+  Metrics metrics_; // before the pool: its workers count pictures until they are joined
   WorkerPool pool_;
   MHD_Daemon* daemon_ = nullptr;
   std::mutex requestsMutex_;
@@ -153,7 +172,7 @@ private:
   int port_ = 0;
   std::atomic<bool> stopping_ = false;
 
-  std::mutex mutex_; // guards what follows
+  mutable std::mutex mutex_; // guards what follows
   std::condition_variable changed_;
   std::set<Connection*> connections_;
   std::unordered_map<std::string, int> perAddress_;

@@ -128,6 +128,11 @@ int WorkerPool::Busy() const {
   return busy_;
 }
 
+WorkerPool::Load WorkerPool::CurrentLoad() const {
+  std::lock_guard lock(mutex_);
+  return {workers_, idle_, busy_, static_cast<int>(queue_.size()), static_cast<int>(queueLength_), stopping_};
+}
+
 int WorkerPool::Queued() const {
   std::lock_guard lock(mutex_);
   return static_cast<int>(queue_.size());

@@ -47,6 +47,17 @@ public:
   // Drops the queued tasks that were cancelled, so they hold no place in the queue.
   void Prune();
 
+  // The pool's state at one moment.
+  struct Load {
+    int workers = 0;
+    int idle = 0;
+    int busy = 0;
+    int queued = 0;
+    int queueLength = 0;
+    bool stopping = false;
+  };
+  Load CurrentLoad() const;
+
   int Workers() const { return workers_; }
   int Busy() const;
   int Queued() const;

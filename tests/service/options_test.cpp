@@ -22,15 +22,17 @@ TEST(ParseOptions, DefaultsMatchTheProgramsConfiguration) {
   EXPECT_TRUE(options.modelsDirectory.empty()); // the engine's own default folder
   EXPECT_TRUE(options.certificatePath.empty());
   EXPECT_FALSE(options.help);
+  EXPECT_EQ(options.config.logFormat, LogFormat::Text);
 }
 
 TEST(ParseOptions, TakesEveryOption) {
   Options options;
   std::string error;
-  ASSERT_TRUE(ParseOptions({"--listen", "[::1]:9443", "--cert", "c.pem", "--key=k.pem", "--lang", "eng",
-                            "--workers", "3", "--token", "a", "--token=b", "--max-body", "2M", "--max-pixels",
-                            "1000", "--engine", "ppocr", "--models=m"},
-                           options, error))
+  ASSERT_TRUE(
+      ParseOptions({"--listen",     "[::1]:9443", "--cert",   "c.pem", "--key=k.pem", "--lang",       "eng",
+                    "--workers",    "3",          "--token",  "a",     "--token=b",   "--max-body",   "2M",
+                    "--max-pixels", "1000",       "--engine", "ppocr", "--models=m",  "--log-format", "json"},
+                   options, error))
       << error;
   EXPECT_EQ(options.config.address, "::1");
   EXPECT_EQ(options.config.port, 9443);
@@ -44,6 +46,7 @@ TEST(ParseOptions, TakesEveryOption) {
   EXPECT_EQ(options.engine, EngineKind::Ppocr);
   EXPECT_TRUE(options.engineGiven); // asked for: no fallback
   EXPECT_EQ(options.modelsDirectory, "m");
+  EXPECT_EQ(options.config.logFormat, LogFormat::Json);
 }
 
 TEST(ParseOptions, TheLastEngineGivenCounts) {
@@ -60,8 +63,8 @@ TEST(ParseOptions, HelpIsRecognised) {
   std::string error;
   ASSERT_TRUE(ParseOptions({"--help"}, options, error));
   EXPECT_TRUE(options.help);
-  for (const char* option :
-       {"--max-pixels", "--engine", "--models", "QUILLORE_MODELS_DIR", "install-models.sh"}) {
+  for (const char* option : {"--max-pixels", "--engine", "--models", "QUILLORE_MODELS_DIR",
+                             "install-models.sh", "--log-format", "/readyz", "/metrics", "X-Request-Id"}) {
     EXPECT_NE(Usage().find(option), std::string::npos) << option;
   }
 }
@@ -88,6 +91,8 @@ TEST(ParseOptions, RefusesBadOptionsWithAMessage) {
       {"--engine", "PPOCR"},           // engine names are lower case
       {"--engine"},                    // missing engine
       {"--models", ""},                // an empty folder name, likely an unset variable
+      {"--log-format", "xml"},         // a log format we do not write
+      {"--log-format", "JSON"},        // format names are lower case
   };
   for (const auto& args : cases) {
     Options options;

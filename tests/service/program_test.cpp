@@ -3,8 +3,10 @@
 #include "service/ppocr/model_files.h"
 #include "temp_folder.h"
 #include "test_engines.h"
+#include "tests/support/exposition_reader.h"
 #include "tests/support/https_client.h"
 #include "tests/support/pictures/text_pictures.h"
+#include "util/base64.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -21,6 +23,8 @@
 #include <fstream>
 #include <future>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -190,7 +194,7 @@ TEST(Program, HelpListsTheOptions) {
   Program program({"--help"}, folder.Path());
   EXPECT_EQ(program.Wait(std::chrono::seconds(30)), 0);
   for (const char* option : {"--listen", "--cert", "--key", "--engine", "--lang", "--models", "--workers",
-                             "--token", "--max-body", "--max-pixels"}) {
+                             "--token", "--max-body", "--max-pixels", "--log-format"}) {
     EXPECT_NE(program.Out().find(option), std::string::npos) << option;
   }
 }
@@ -293,6 +297,14 @@ TEST_P(ProgramWithEngine, OnSigtermRunningWorkFinishesWithinTheStopTimeoutAndIs5
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stopAsked);
     if (stopTimeout > 0) {
       EXPECT_EQ(answer.status, 200) << answer.body;
+      // It was in flight when the stop began: its log line comes after the stop's.
+      const std::string log = program.Err();
+      const std::size_t stopping = log.find("stopping on SIGTERM");
+      const std::size_t answered = log.find("POST /api/ocr 200 ");
+      ASSERT_NE(stopping, std::string::npos) << log;
+      ASSERT_NE(answered, std::string::npos) << log;
+      EXPECT_LT(stopping, answered) << log;
+      EXPECT_NE(log.find("stopped", answered), std::string::npos) << log;
       continue;
     }
     EXPECT_EQ(answer.status, 503) << answer.body;
@@ -303,6 +315,66 @@ TEST_P(ProgramWithEngine, OnSigtermRunningWorkFinishesWithinTheStopTimeoutAndIs5
         "[ figures ] %s: SIGTERM with --stop-timeout 0 under a running page: 503, exit 0 in %lld ms\n",
         EngineName(GetParam()), static_cast<long long>(took.count()));
   }
+}
+
+TEST(Program, JsonLogReadinessAndMetricsOfTheRunningProgram) {
+  const std::string missing = testing::MissingForEngine(EngineKind::Tesseract);
+  ASSERT_TRUE(missing.empty()) << missing;
+  TempFolder folder(kFolderPrefix);
+  const int port = FreePort();
+  std::vector<std::string> args = {
+      "--listen", "127.0.0.1:" + std::to_string(port), "--workers", "1", "--log-format", "json"};
+  const std::vector<std::string> engine = testing::ProgramArgumentsFor(EngineKind::Tesseract);
+  args.insert(args.end(), engine.begin(), engine.end());
+  Program program(args, folder.Path());
+  ASSERT_TRUE(AwaitHealthy(port, std::chrono::seconds(60))) << program.Err();
+
+  testing::HttpRequest ready;
+  ready.path = "/readyz";
+  EXPECT_EQ(testing::Send(port, ready).status, 200);
+  testing::HttpRequest post;
+  post.method = "POST";
+  post.path = "/api/ocr";
+  post.headers = {"X-Request-Id: trace-42"};
+  post.body = "{\"token\":\"qwe.480.zx\",\"upfile_b64\":\"" +
+              EncodeBase64(test::RenderLines({"Metrics"}, 28, false, false).png) + "\"}";
+  const testing::HttpReply answer = testing::Send(port, post);
+  EXPECT_EQ(answer.status, 200) << answer.body;
+  EXPECT_EQ(answer.Header("X-Request-Id"), "trace-42");
+
+  testing::HttpRequest scrape;
+  scrape.path = "/metrics";
+  const testing::HttpReply metrics = testing::Send(port, scrape);
+  test::Exposition exposition;
+  std::string error;
+  ASSERT_TRUE(test::ReadExposition(metrics.body, exposition, error)) << error << "\n" << metrics.body;
+  const test::ExpositionFamily* build = exposition.Family("quillore_build_info");
+  ASSERT_NE(build, nullptr);
+  EXPECT_EQ(build->samples.at(0).Label("engine"), "tesseract");
+  EXPECT_EQ(exposition.Value("quillore_pictures_recognised_total"), 1);
+  EXPECT_EQ(exposition.Value("quillore_ocr_request_duration_seconds_count", {{"engine", "tesseract"}}), 1);
+
+  kill(program.Pid(), SIGTERM);
+  EXPECT_EQ(program.Wait(std::chrono::seconds(30)), 0);
+  // Every line of the log is one JSON object with its time first; the program's own messages too.
+  std::istringstream log(program.Err());
+  std::string line;
+  bool listening = false;
+  bool request = false;
+  int lines = 0;
+  while (std::getline(log, line)) {
+    ++lines;
+    const nlohmann::ordered_json object = nlohmann::ordered_json::parse(line, nullptr, false);
+    ASSERT_TRUE(object.is_object()) << line;
+    ASSERT_FALSE(object.empty()) << line;
+    EXPECT_EQ(object.begin().key(), "time") << line;
+    listening |= object.value("message", "").rfind("listening on https://127.0.0.1:", 0) == 0;
+    request |= object.value("id", "") == "trace-42" && object.value("path", "") == "/api/ocr" &&
+               object.value("status", 0) == 200;
+  }
+  EXPECT_GE(lines, 6) << program.Err(); // fallback, listening, health, ready, recognition, scrape, stop
+  EXPECT_TRUE(listening) << program.Err();
+  EXPECT_TRUE(request) << program.Err();
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ProgramWithEngine, ::testing::ValuesIn(testing::kAllEngines),

@@ -297,7 +297,7 @@ TEST_F(ServerTest, LogsOneLinePerRequestWithoutThePicture) {
     lines = Log();
   }
   ASSERT_EQ(lines.size(), 3u);
-  const std::regex shape("^(GET|POST) (/api/ocr|/healthz) (\\d{3}) (\\d+) (\\d+) (\\d+)ms$");
+  const std::regex shape("^(GET|POST) (/api/ocr|/healthz) (\\d{3}) (\\d+) (\\d+) (\\d+)ms id=[0-9a-f]{16}$");
   std::smatch match;
   ASSERT_TRUE(std::regex_match(lines[0], match, shape)) << lines[0];
   EXPECT_EQ(match[1], "POST");
