@@ -4,20 +4,29 @@
 // answer) and as the layout stage orders them into lines, in line order and order-free, per group and
 // overall, with the layout stage's time as a share of the recognition's. Optionally the tesseract
 // command as it comes. A plain report: the engines run once per picture, which is what is measured.
+// Then, per group, what each way costs side by side: CPU per picture and wall time of one picture at a
+// time (from that same pass), and pictures per second with one worker per core, each with an engine of
+// its own as the service gives them, reading the group's pictures in turn (--no-throughput leaves that
+// pass out). --stages instead prints where PP-OCR's time goes on each picture and per group.
 //
-//   bench_reading_order [--set=DIR] [--only=NAME-PART] [--no-command] [--show=NAME-PART]
+//   bench_reading_order [--set=DIR] [--only=NAME-PART] [--no-command] [--no-throughput] [--show=NAME-PART]
+//   bench_reading_order --stages [--set=DIR] [--only=NAME-PART] [--max-batch=N] [--detection-side=N]
+//
+// (--max-batch and --detection-side change those options of the engine, to compare.)
 //
 // --show prints the truth, the raw fragments with their boxes and the ordered lines of the matching pictures.
 #include "bench/support/engine_runs.h"
 #include "bench/support/tesseract_command.h"
 #include "service/answer.h"
 #include "service/layout.h"
+#include "service/line_text.h"
 #include "service/ppocr/service_engine.h"
 #include "service/recognition.h"
 #include "service/tesseract_engine.h"
 #include "tests/support/character_error_rate.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -25,6 +34,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -96,15 +106,18 @@ struct Reading {
   std::vector<std::string> boxes;   // each fragment's box, "left..right x top..bottom", for --show
   std::vector<std::string> ordered; // the layout stage's lines
   double recognitionMs = 0, layoutMs = 0;
+  double cpuMs = 0; // the whole process's, the engine's own threads included
   std::size_t fragments = 0;
 };
 
 Reading Read(service::Engine& engine, const std::string& bytes, const service::Preparation& preparation) {
   Reading reading;
+  const double cpuStart = bench::OwnCpuSeconds();
   const auto start = Clock::now();
   const service::RecognitionResult result =
       service::RecognizePictureBytes(engine, bytes, kMaxPixels, preparation);
   reading.recognitionMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  reading.cpuMs = (bench::OwnCpuSeconds() - cpuStart) * 1000;
   if (result.error != service::PictureError::None) {
     std::fprintf(stderr, "bench_reading_order: a picture could not be read: %s\n",
                  service::PictureErrorMessage(result.error));
@@ -140,13 +153,16 @@ Reading Read(service::Engine& engine, const std::string& bytes, const service::P
 // What is added up over a group of pictures for one way of reading.
 struct Totals {
   test::ErrorTally raw, ordered;
-  double recognitionMs = 0, layoutMs = 0, worstShare = 0;
+  double recognitionMs = 0, layoutMs = 0, worstShare = 0, cpuMs = 0;
+  std::vector<double> wallMs; // one picture at a time
   int pictures = 0;
 
   void Add(const SetPicture& picture, const Reading& reading) {
     raw.Add(picture.truth, reading.raw);
     ordered.Add(picture.truth, reading.ordered);
     recognitionMs += reading.recognitionMs;
+    cpuMs += reading.cpuMs;
+    wallMs.push_back(reading.recognitionMs);
     layoutMs += reading.layoutMs;
     if (reading.recognitionMs > 0) {
       worstShare = std::max(worstShare, reading.layoutMs / reading.recognitionMs);
@@ -197,6 +213,118 @@ void PrintTable(const std::string& way, const char* rowName, const std::map<std:
   }
 }
 
+// The tesseract command's errors and costs over a group.
+struct CommandTotals {
+  test::ErrorTally tally;
+  double cpuMs = 0;
+  std::vector<double> wallMs;
+  int pictures = 0;
+};
+
+// Seconds `engines.size()` threads, each with an engine of its own, take to read `pictures` in turn,
+// every picture once.
+double SecondsForAll(const std::vector<std::unique_ptr<service::Engine>>& engines,
+                     const std::vector<std::string>& pictures, const service::Preparation& preparation) {
+  std::atomic<std::size_t> next{0};
+  const auto start = Clock::now();
+  std::vector<std::thread> threads;
+  for (const auto& engine : engines) {
+    threads.emplace_back([&, e = engine.get()] {
+      for (std::size_t k = next++; k < pictures.size(); k = next++) {
+        service::RecognizePictureBytes(*e, pictures[k], kMaxPixels, preparation);
+      }
+    });
+  }
+  for (auto& thread : threads) {
+    thread.join();
+  }
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The PP-OCR engine as the service runs it, keeping where each picture's time went.
+class StagedEngine : public service::Engine {
+public:
+  explicit StagedEngine(ppocr::Engine& engine) : engine_(engine) {}
+  std::vector<service::RecognizedLine> Recognize(const service::PictureView& picture) override {
+    timings = {};
+    size = {picture.width, picture.height};
+    std::vector<service::RecognizedLine> lines;
+    for (const ppocr::Line& line : engine_.Recognize(service::MatFromView(picture), &timings)) {
+      lines.push_back({line.box, service::TidyLine(line.text)});
+    }
+    return lines;
+  }
+  ppocr::Timings timings;
+  cv::Size size;
+
+private:
+  ppocr::Engine& engine_;
+};
+
+// Per picture and per group: CPU, the detector's and the recogniser's wall time (the recogniser's
+// summed over its lines), and how much it read.
+int PrintStages(const std::vector<SetPicture>& set, const std::string& folder,
+                const ppocr::EngineOptions& options) {
+  std::string error;
+  const std::unique_ptr<ppocr::Engine> models = ppocr::Engine::Load(options, error);
+  if (!models) {
+    std::fprintf(stderr, "bench_reading_order: %s\n", error.c_str());
+    return 1;
+  }
+  StagedEngine engine(*models);
+  std::printf(
+      "| picture | size | CPU ms | detection ms | recognition ms (summed) | lines | pieces | reread | "
+      "columns | passes | turned ms |\n|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  struct Sum {
+    double cpu = 0, detection = 0, recognition = 0;
+    int pictures = 0, lines = 0, reread = 0, columns = 0, passes = 0, turned = 0;
+    test::ErrorTally errors;
+  };
+  std::map<std::string, Sum> sums;
+  for (const SetPicture& picture : set) {
+    const std::string bytes = ReadFile(folder + "/" + picture.file);
+    const double cpuStart = bench::OwnCpuSeconds();
+    const service::RecognitionResult result =
+        service::RecognizePictureBytes(engine, bytes, kMaxPixels, service::kPpocrPreparation);
+    std::vector<std::string> ordered;
+    for (const auto& line : service::ArrangeFragments(service::FragmentsOf(result.lines), 0, 0).lines) {
+      ordered.push_back(line.text);
+    }
+    ordered = bench::Tidied(ordered);
+    const double cpuMs = (bench::OwnCpuSeconds() - cpuStart) * 1000;
+    const ppocr::Timings& t = engine.timings;
+    std::printf("| %s | %dx%d | %.0f | %.0f | %.0f | %d | %d | %d | %d | %d | %.0f |\n", picture.file.c_str(),
+                engine.size.width, engine.size.height, cpuMs, t.detection, t.recognitionWork, t.lines,
+                t.pieces, t.reread, t.columns, t.passes, t.turned);
+    for (const std::string& group : {picture.group, std::string("overall")}) {
+      Sum& sum = sums[group];
+      sum.cpu += cpuMs;
+      sum.detection += t.detection;
+      sum.recognition += t.recognitionWork;
+      sum.lines += t.lines;
+      sum.reread += t.reread;
+      sum.columns += t.columns;
+      sum.passes += t.passes;
+      sum.turned += t.turned > 0;
+      sum.errors.Add(picture.truth, ordered);
+      ++sum.pictures;
+    }
+  }
+  std::printf(
+      "\n| group | CPU ms/picture | detection ms | recognition ms | detection share %% | lines | reread | "
+      "columns | passes | pictures turned | CER %% | order-free %% |\n"
+      "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  for (const auto& [group, sum] : sums) {
+    const double n = sum.pictures;
+    std::printf("| %s | %.0f | %.0f | %.0f | %.0f | %.1f | %.1f | %.0f | %.1f | %d | %.2f | %.2f |\n",
+                group.c_str(), sum.cpu / n, sum.detection / n, sum.recognition / n,
+                100 * sum.detection / (sum.detection + sum.recognition), sum.lines / n, sum.reread / n,
+                sum.columns / n, sum.passes / n, sum.turned, sum.errors.Rate() * 100,
+                sum.errors.OrderFreeRate() * 100);
+  }
+  return 0;
+}
+
 void Show(const SetPicture& picture, const std::string& engine, const Reading& reading) {
   std::printf("\n== %s, %s: CER raw %.1f %%, layout %.1f %%\n-- truth\n", picture.file.c_str(),
               engine.c_str(), test::CharacterErrorRate(picture.truth, reading.raw) * 100,
@@ -220,7 +348,8 @@ int main(int argc, char** argv) {
   bench::StartLikeTheService(argv);
   std::string folder = std::string(QUILLORE_SOURCE_DIR) + "/tests/data/reading-order";
   std::string only, show;
-  bool command = true;
+  bool command = true, throughput = true, stages = false;
+  ppocr::EngineOptions stageOptions;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument.rfind("--set=", 0) == 0) {
@@ -231,8 +360,18 @@ int main(int argc, char** argv) {
       show = argument.substr(7);
     } else if (argument == "--no-command") {
       command = false;
+    } else if (argument.rfind("--max-batch=", 0) == 0) {
+      stageOptions.maxBatch = std::stoi(argument.substr(12));
+    } else if (argument.rfind("--detection-side=", 0) == 0) {
+      stageOptions.detectionMaxSide = std::stoi(argument.substr(17));
+    } else if (argument == "--stages") {
+      stages = true;
+    } else if (argument == "--no-throughput") {
+      throughput = false;
     } else {
-      std::fprintf(stderr, "usage: %s [--set=DIR] [--only=NAME-PART] [--no-command] [--show=NAME-PART]\n",
+      std::fprintf(stderr,
+                   "usage: %s [--set=DIR] [--only=NAME-PART] [--no-command] [--no-throughput] "
+                   "[--show=NAME-PART] [--stages]\n",
                    argv[0]);
       return 2;
     }
@@ -246,9 +385,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  if (stages) {
+    return PrintStages(set, folder, stageOptions);
+  }
+
   std::string error;
   std::unique_ptr<service::Engine> engines[2];
-  engines[0] = service::MakePpocrEngine("", error);
+  const std::shared_ptr<ppocr::Engine> models = service::LoadPpocrModels("", error);
+  engines[0] = service::MakePpocrEngine(models);
   if (!engines[0]) {
     std::fprintf(stderr, "bench_reading_order: %s\n", error.c_str());
     return 1;
@@ -262,7 +406,7 @@ int main(int argc, char** argv) {
   const service::Preparation preparations[2] = {service::kPpocrPreparation, service::Preparation{}};
 
   std::map<std::string, Totals> byGroup[2], byLanguage[2];
-  std::map<std::string, test::ErrorTally> commandByGroup;
+  std::map<std::string, CommandTotals> commandByGroup;
   struct Worst {
     double layout, raw, orderFree;
     std::string file, engine;
@@ -284,14 +428,21 @@ int main(int argc, char** argv) {
       }
     }
     if (command) {
+      const auto start = Clock::now();
       const bench::CommandRun run = bench::RunTesseract(folder + "/" + picture.file, bench::kLanguages);
+      const double wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
       if (!run.ran) {
         std::fprintf(stderr, "bench_reading_order: the tesseract command did not run\n");
         command = false;
       } else {
         const std::vector<std::string> lines = bench::Tidied(Split(run.out, '\n'));
-        commandByGroup[picture.group].Add(picture.truth, lines);
-        commandByGroup["overall"].Add(picture.truth, lines);
+        for (const std::string& group : {picture.group, std::string("overall")}) {
+          CommandTotals& t = commandByGroup[group];
+          t.tally.Add(picture.truth, lines);
+          t.cpuMs += run.cpuSeconds * 1000;
+          t.wallMs.push_back(wallMs);
+          ++t.pictures;
+        }
       }
     }
     std::fprintf(stderr, ".");
@@ -312,12 +463,82 @@ int main(int argc, char** argv) {
         "| group | ordered CER %% | order-free CER %% | ordered / order-free |\n|---|---:|---:|---:|\n");
     for (const char* group : {"screenshots", "chats", "tables", "documents", "photographs", "overall"}) {
       if (const auto found = commandByGroup.find(group); found != commandByGroup.end()) {
-        const auto& t = found->second;
+        const auto& t = found->second.tally;
         std::printf("| %s | %.2f | %.2f | %s |\n", group, t.Rate() * 100, t.OrderFreeRate() * 100,
                     Ratio(t.Rate(), t.OrderFreeRate()).c_str());
       }
     }
   }
+  // Pictures per second with every core busy, per group and overall, each way.
+  std::map<std::string, double> perSecond[2];
+  if (throughput) {
+    const int workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::unique_ptr<service::Engine>> pools[2];
+    for (int w = 0; w < workers; ++w) {
+      pools[0].push_back(service::MakePpocrEngine(models));
+      pools[1].push_back(service::MakeTesseractEngine(bench::kLanguages, error));
+      if (!pools[1].back()) {
+        std::fprintf(stderr, "bench_reading_order: %s\n", error.c_str());
+        return 1;
+      }
+    }
+    std::map<std::string, std::vector<std::string>> bytesByGroup;
+    for (const SetPicture& picture : set) {
+      bytesByGroup[picture.group].push_back(ReadFile(folder + "/" + picture.file));
+    }
+    double seconds[2] = {0, 0};
+    for (const auto& [group, pictures] : bytesByGroup) {
+      // The engines take turns group by group, so that both see much the same machine.
+      for (int e = 0; e < 2; ++e) {
+        const double taken = SecondsForAll(pools[e], pictures, preparations[e]);
+        perSecond[e][group] = taken > 0 ? static_cast<double>(pictures.size()) / taken : 0;
+        seconds[e] += taken;
+      }
+      std::fprintf(stderr, ".");
+    }
+    for (int e = 0; e < 2; ++e) {
+      perSecond[e]["overall"] = seconds[e] > 0 ? static_cast<double>(set.size()) / seconds[e] : 0;
+    }
+    std::fprintf(stderr, "\n");
+  }
+  std::printf("\nWhat each way costs, per group: CPU ms per picture and p50 wall ms of one picture at a time "
+              "(the pass above), pictures per second with %u workers each with its own engine; CER ordered "
+              "(the layout stage's lines; the command as it comes) and order-free. Ratios PP-OCR / other.\n",
+              std::max(1u, std::thread::hardware_concurrency()));
+  std::printf("| group | way | CPU ms/picture | p50 ms | pictures/s, all cores | CER %% | order-free %% |\n"
+              "|---|---|---:|---:|---:|---:|---:|\n");
+  for (const char* group : {"screenshots", "chats", "tables", "documents", "photographs", "overall"}) {
+    const auto pp = byGroup[0].find(group), te = byGroup[1].find(group);
+    if (pp == byGroup[0].end() || te == byGroup[1].end()) {
+      continue;
+    }
+    const Totals* totals[2] = {&pp->second, &te->second};
+    double cpu[2], p50[2];
+    for (int e = 0; e < 2; ++e) {
+      const Totals& t = *totals[e];
+      cpu[e] = t.cpuMs / t.pictures;
+      p50[e] = bench::Median(t.wallMs);
+      std::printf("| %s | %s | %.0f | %.0f | %.2f | %.2f | %.2f |\n", group, names[e], cpu[e], p50[e],
+                  perSecond[e][group], t.ordered.Rate() * 100, t.ordered.OrderFreeRate() * 100);
+    }
+    double commandP50 = 0;
+    if (const auto c = commandByGroup.find(group); c != commandByGroup.end()) {
+      const CommandTotals& t = c->second;
+      commandP50 = bench::Median(t.wallMs);
+      std::printf("| %s | tesseract command | %.0f | %.0f | | %.2f | %.2f |\n", group, t.cpuMs / t.pictures,
+                  commandP50, t.tally.Rate() * 100, t.tally.OrderFreeRate() * 100);
+    }
+    std::printf(
+        "| %s | **PP-OCR / Tesseract engine** | **%.2f** (goal <= 1.0) | %.2f | **%.2f** (goal >= 1.0) | "
+        "| |\n",
+        group, cpu[0] / cpu[1], p50[0] / p50[1],
+        perSecond[1][group] > 0 ? perSecond[0][group] / perSecond[1][group] : 0.0);
+    if (commandP50 > 0) {
+      std::printf("| %s | **PP-OCR / tesseract command** | | **%.2f** (goal <= 0.4) | | | |\n", group,
+                  p50[0] / commandP50);
+    }
+  }
+
   std::sort(worst.begin(), worst.end(),
             [](const Worst& a, const Worst& b) { return a.layout - a.orderFree > b.layout - b.orderFree; });
   for (const char* engine : names) {
