@@ -84,8 +84,9 @@ int LineWidth(cv::Size cutOut, double squeeze) {
 
 namespace {
 
-// A cut-out at kLineHeight x LineWidth, with kLineEndPadding columns of the paper's colour added.
-cv::Mat LinePicture(const cv::Mat& cutOut, double squeeze) {
+// A cut-out at kLineHeight x LineWidth, with kLineEndPadding columns of the paper's colour added, and
+// more of them up to `width` when that is wider.
+cv::Mat LinePicture(const cv::Mat& cutOut, double squeeze, int width = 0) {
   CV_Assert(cutOut.type() == CV_8UC3);
   cv::Mat resized;
   cv::resize(cutOut, resized, cv::Size(LineWidth(cutOut.size(), squeeze), kLineHeight), 0, 0,
@@ -99,18 +100,43 @@ cv::Mat LinePicture(const cv::Mat& cutOut, double squeeze) {
     std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
     paper[c] = values[values.size() / 2];
   }
-  cv::copyMakeBorder(resized, resized, 0, 0, 0, kLineEndPadding, cv::BORDER_CONSTANT, paper);
+  cv::copyMakeBorder(resized, resized, 0, 0, 0, std::max(kLineEndPadding, width - resized.cols),
+                     cv::BORDER_CONSTANT, paper);
   return resized;
 }
 
 } // namespace
 
 cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey, double squeeze) {
-  const cv::Mat picture = LinePicture(cutOut, squeeze);
-  cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+  std::vector<cv::Mat> greys;
+  cv::Mat blob = LineBatchBlob({cutOut}, {squeeze}, greys);
+  grey = greys[0];
+  return blob;
+}
+
+int PaddedLineWidth(cv::Size cutOut, double squeeze) {
+  return LineWidth(cutOut, squeeze) + kLineEndPadding;
+}
+
+cv::Mat LineBatchBlob(const std::vector<cv::Mat>& cutOuts, const std::vector<double>& squeezes,
+                      std::vector<cv::Mat>& greys) {
+  CV_Assert(!cutOuts.empty() && cutOuts.size() == squeezes.size());
+  int width = 0;
+  for (std::size_t i = 0; i < cutOuts.size(); ++i) {
+    width = std::max(width, PaddedLineWidth(cutOuts[i].size(), squeezes[i]));
+  }
+  const int size[] = {static_cast<int>(cutOuts.size()), 3, kLineHeight, width};
+  cv::Mat blob(4, size, CV_32F);
+  greys.resize(cutOuts.size());
   const double scale[3] = {1 / 127.5, 1 / 127.5, 1 / 127.5};
   const double shift[3] = {-1, -1, -1};
-  return PlanarBlob(picture, scale, shift);
+  for (std::size_t i = 0; i < cutOuts.size(); ++i) {
+    const cv::Mat picture = LinePicture(cutOuts[i], squeezes[i], width);
+    cv::cvtColor(picture, greys[i], cv::COLOR_BGR2GRAY);
+    const cv::Mat one = PlanarBlob(picture, scale, shift);
+    std::copy_n(one.ptr<float>(), one.total(), blob.ptr<float>(static_cast<int>(i)));
+  }
+  return blob;
 }
 
 cv::Mat LineGrey(const cv::Mat& cutOut, double squeeze) {

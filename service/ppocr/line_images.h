@@ -44,6 +44,15 @@ int LineWidth(cv::Size cutOut, double squeeze = 1.0);
 // -1..1 as an NCHW float blob; `grey` receives the same picture in 8-bit grey.
 cv::Mat LineBlob(const cv::Mat& cutOut, cv::Mat& grey, double squeeze = 1.0);
 
+// The input width LineBlob gives a cut-out: LineWidth plus the end padding.
+int PaddedLineWidth(cv::Size cutOut, double squeeze = 1.0);
+
+// Several cut-outs as one NCHW blob, each as LineBlob makes it, but padded at its end with its paper's
+// colour up to the widest one's width, so that the recogniser reads them in one pass; `greys` receives
+// each line's grey picture at that width.
+cv::Mat LineBatchBlob(const std::vector<cv::Mat>& cutOuts, const std::vector<double>& squeezes,
+                      std::vector<cv::Mat>& greys);
+
 // The `grey` picture of LineBlob alone.
 cv::Mat LineGrey(const cv::Mat& cutOut, double squeeze = 1.0);
 

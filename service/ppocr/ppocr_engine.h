@@ -26,6 +26,9 @@ struct EngineOptions {
   // scattered low-confidence guesses.
   bool tryUpsideDown = true;
   float upsideDownConfidence = 0.8f;
+  // Before that, this many of its boxes with the most characters are read turned around, and the
+  // picture is read again only when they read better so.
+  int upsideDownSample = 6;
   DetectionParameters detection;
   // The recogniser's input width relative to the cut-out's aspect. Lines that look Chinese (fewer
   // than latinInkRuns runs of ink per text height) are read at firstPassSqueeze, and again at
@@ -47,6 +50,9 @@ struct EngineOptions {
   // text height wide) into pieces read at once, when that makes the threads finish sooner; at most
   // this many cuts per picture.
   int maxCuts = 8;
+  // Lines (or pieces) of about the same width read in one pass of the recogniser, at most this many;
+  // 1 reads each on its own.
+  int maxBatch = 8;
 };
 
 struct Line {
@@ -64,8 +70,10 @@ struct Timings {
   int lines = 0;              // boxes recognised
   int pieces = 0;             // pieces read: lines, plus one for each cut
   int reread = 0;             // pieces read squeezed first and again wider
+  int passes = 0;             // passes of the recogniser: a batch of similar pieces is read in one
   int columns = 0;            // total width of the recogniser's inputs
   double turned = 0;          // reading the picture again upside down (included in the above)
+  int turnedLines = 0;        // boxes read turned around: a sample, or all of them
 };
 
 class Engine {

@@ -127,5 +127,35 @@ TEST(UpsideDown, APageTurnedAroundReadsRightAndAnUprightOneIsNotReadTwice) {
   EXPECT_GT(testing::CharacterErrorRate(Joined(lines), Joined(plain->Recognize(turned))), 0.5);
 }
 
+// A page of more lines than the sample: upright, a few of its lines read turned around settle it; upside
+// down, the sample reads better turned and the whole page is read again. Every page is checked here
+// (a confidence no reading reaches), so that an upright page goes down the sample's path.
+TEST(UpsideDown, ASampleOfLinesDecidesWhetherToReadThePageAgain) {
+  EngineOptions options;
+  options.upsideDownConfidence = 1.5f;
+  options.upsideDownSample = 3;
+  std::string error;
+  const auto engine = Engine::Load(options, error);
+  ASSERT_NE(engine, nullptr) << error;
+  testing::TextStyle style;
+  style.pixelSize = 22;
+  const std::vector<std::string> lines = {
+      "Meeting notes for the second quarter", "Budget review moved to Monday", "下周一上午十点开会",
+      "Call the supplier about prices",       "请在周五之前提交报告",          "Order 2024-0815 shipped"};
+  const cv::Mat upright = testing::RenderLines(lines, style);
+  Timings uprightTimings;
+  const auto read = engine->Recognize(upright, &uprightTimings);
+  EXPECT_EQ(Joined(read), Joined(lines));
+  EXPECT_GT(uprightTimings.turned, 0.0);
+  EXPECT_EQ(uprightTimings.turnedLines, 3); // the sample only
+
+  cv::Mat turned;
+  cv::rotate(upright, turned, cv::ROTATE_180);
+  Timings turnedTimings;
+  const auto turnedRead = engine->Recognize(turned, &turnedTimings);
+  EXPECT_LE(testing::CharacterErrorRate(Joined(lines), Joined(turnedRead)), 0.03) << Joined(turnedRead);
+  EXPECT_EQ(turnedTimings.turnedLines, 3 + static_cast<int>(lines.size())); // the sample, then the page
+}
+
 } // namespace
 } // namespace quillore::ppocr
