@@ -29,6 +29,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -325,6 +326,18 @@ int PrintStages(const std::vector<SetPicture>& set, const std::string& folder,
   return 0;
 }
 
+// The value of a numeric option, or a message and exit status 2.
+int PositiveNumber(const std::string& argument, const std::string& value) {
+  char* end = nullptr;
+  const long number = std::strtol(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0' || number < 1 || number > 100000) {
+    std::fprintf(stderr, "bench_reading_order: %s: expected a whole number from 1 to 100000\n",
+                 argument.c_str());
+    std::exit(2);
+  }
+  return static_cast<int>(number);
+}
+
 void Show(const SetPicture& picture, const std::string& engine, const Reading& reading) {
   std::printf("\n== %s, %s: CER raw %.1f %%, layout %.1f %%\n-- truth\n", picture.file.c_str(),
               engine.c_str(), test::CharacterErrorRate(picture.truth, reading.raw) * 100,
@@ -361,9 +374,9 @@ int main(int argc, char** argv) {
     } else if (argument == "--no-command") {
       command = false;
     } else if (argument.rfind("--max-batch=", 0) == 0) {
-      stageOptions.maxBatch = std::stoi(argument.substr(12));
+      stageOptions.maxBatch = PositiveNumber(argument, argument.substr(12));
     } else if (argument.rfind("--detection-side=", 0) == 0) {
-      stageOptions.detectionMaxSide = std::stoi(argument.substr(17));
+      stageOptions.detectionMaxSide = PositiveNumber(argument, argument.substr(17));
     } else if (argument == "--stages") {
       stages = true;
     } else if (argument == "--no-throughput") {
