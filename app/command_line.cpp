@@ -11,6 +11,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
       optionsEnded = true;
     } else if (!optionsEnded && (argument == QStringLiteral("--help") || argument == QStringLiteral("-h"))) {
       result.action = CommandLine::Action::kHelp;
+    } else if (!optionsEnded && argument == QStringLiteral("--capture")) {
+      result.capture = true;
     } else if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
       return {CommandLine::Action::kUsageError, {}, QStringLiteral("unknown option '%1'").arg(argument)};
     } else {
@@ -20,6 +22,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   if (files.size() > 1) {
     return {CommandLine::Action::kUsageError, {}, QStringLiteral("only one picture can be named")};
   }
+  if (result.capture && !files.isEmpty()) {
+    return {CommandLine::Action::kUsageError, {}, QStringLiteral("--capture takes no picture")};
+  }
   if (result.action == CommandLine::Action::kRun && !files.isEmpty()) {
     result.startFile = files.front();
   }
@@ -27,14 +32,16 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
 }
 
 QString HelpText() {
-  return QStringLiteral("Usage: quillore [--help] [PICTURE]\n"
+  return QStringLiteral("Usage: quillore [--help] [--capture | PICTURE]\n"
                         "Opens the window that turns a picture of text into editable text.\n"
                         "\n"
                         "  PICTURE     recognise this file at start, as if it were dropped on the window\n"
+                        "  --capture   pick a region of the screen and recognise it; the window already\n"
+                        "              open takes it, else one opens\n"
                         "  -h, --help  print this help and exit\n"
                         "\n"
                         "In the window, Ctrl+V or Shift+Insert recognises a picture or a copied file\n"
-                        "from the clipboard.\n");
+                        "from the clipboard, and F5 captures a region of the screen.\n");
 }
 
 std::optional<int> AnswerCommandLine(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {

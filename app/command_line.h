@@ -1,4 +1,5 @@
-// The window program's command line: --help, an optional picture to recognise at start, usage errors.
+// The window program's command line: --help, --capture, an optional picture to recognise at start,
+// usage errors.
 #pragma once
 
 #include <QString>
@@ -14,8 +15,9 @@ inline constexpr int kExitUsage = 64;
 struct CommandLine {
   enum class Action { kRun, kHelp, kUsageError };
   Action action = Action::kRun;
-  QString startFile; // recognised as a drop would be, once the window is shown
-  QString problem;   // what is wrong, for kUsageError
+  QString startFile;    // recognised as a drop would be, once the window is shown
+  QString problem;      // what is wrong, for kUsageError
+  bool capture = false; // --capture: pick a region of the screen first
 };
 
 // The arguments after the program's name. "--" ends the options; "-" alone is a file name.

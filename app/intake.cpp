@@ -1,6 +1,7 @@
 #include "app/intake.h"
 
 #include "app/gbk_qt.h"
+#include "app/screen_capture.h"
 #include "recognition/answer_parsing.h"
 #include "recognition/picture_file.h"
 #include "recognition/program_values.h"
@@ -13,6 +14,8 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPointer>
+#include <QTimer>
 #include <QUrl>
 #include <cstdio>
 
@@ -23,21 +26,27 @@ namespace {
 // The configuration's copy line, read when the window is created.
 CopyOut copyOut = CopyOut::kCapture;
 
-// Recognises CurrentPicture into the panel and the edit box. Only "always" copies here: "capture"
-// means after a screen capture, which this window does not do.
-void Recognize(MainWindow& window) {
+// Where the picture being recognised came from, for the copy line: "capture" copies after a screen
+// capture only.
+enum class Origin { kWindow, kCapture };
+
+// Recognises CurrentPicture into the panel and the edit box, then copies the text as configured.
+void Recognize(MainWindow& window, Origin origin = Origin::kWindow) {
   RecognizePicture(*window.画板1, *window.编辑框1);
   const QString text = window.编辑框1->toPlainText();
+  const bool copies =
+      copyOut == CopyOut::kAlways || (copyOut == CopyOut::kCapture && origin == Origin::kCapture);
   // A failed recognition empties the edit box; it does not empty the clipboard too.
-  if (copyOut == CopyOut::kAlways && !text.isEmpty()) {
+  if (copies && !text.isEmpty()) {
     QGuiApplication::clipboard()->setText(text);
   }
 }
 
-// What a drop, a confirmed double-click and a paste share: recognise, then show the bare picture.
-void RecognizeAndShowBare(MainWindow& window, const Bytes& kept) {
+// What a drop, a confirmed double-click, a paste and a capture share: recognise, then show the bare
+// picture.
+void RecognizeAndShowBare(MainWindow& window, const Bytes& kept, Origin origin = Origin::kWindow) {
   CurrentPicture = kept;
-  Recognize(window);
+  Recognize(window, origin);
   window.画板1->SetPicture(kept);
   window.透明标签2->SetVisible(false);
 }
@@ -60,7 +69,14 @@ public:
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() != QEvent::KeyPress || !IsPasteKey(*static_cast<QKeyEvent*>(event))) {
+    if (event->type() != QEvent::KeyPress) {
+      return false;
+    }
+    if (static_cast<QKeyEvent*>(event)->keyCombination() == kCaptureKey) {
+      OnCaptureKey(window_);
+      return true;
+    }
+    if (!IsPasteKey(*static_cast<QKeyEvent*>(event))) {
       return false;
     }
     if (OnPasteKey(window_)) {
@@ -136,17 +152,59 @@ void OnStartFile(MainWindow& window, const QString& fileName) {
   RecognizeAndShowBare(window, fileName);
 }
 
+void OnCapturedPicture(MainWindow& window, const Bytes& png) {
+  // Brought forward first: the capture may have come from another process while it was behind.
+  window.showNormal();
+  window.raise();
+  window.activateWindow();
+  RecognizeAndShowBare(window, png, Origin::kCapture);
+}
+
+void OnCaptureKey(MainWindow& window) {
+  if (window.property(kCapturingProperty).toBool()) {
+    return;
+  }
+  window.setProperty(kCapturingProperty, true);
+  window.hide();
+  QPointer<MainWindow> guarded(&window);
+  // The screen under the window is drawn again by its own programs; give them the time.
+  QTimer::singleShot(kHideBeforeCaptureMs, &window, [guarded] {
+    CaptureScreenRegion([guarded](const CaptureResult& result) {
+      if (!guarded) {
+        return;
+      }
+      guarded->setProperty(kCapturingProperty, false);
+      if (result.outcome == CaptureResult::Outcome::kTaken) {
+        OnCapturedPicture(*guarded, PngBytes(result.image));
+        return;
+      }
+      if (result.outcome == CaptureResult::Outcome::kUnavailable) {
+        std::fprintf(stderr, "quillore: %s\n", result.problem.toLocal8Bit().constData());
+      }
+      guarded->show();
+      guarded->raise();
+      guarded->activateWindow();
+    });
+  });
+}
+
+Bytes PngBytes(const QImage& image) {
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  if (image.isNull() || !image.save(&buffer, "PNG")) {
+    return {};
+  }
+  return Bytes(png.begin(), png.end());
+}
+
 std::optional<Bytes> PastedPicture(const QMimeData* data) {
   if (data == nullptr) {
     return std::nullopt;
   }
   if (data->hasImage()) {
-    const QImage image = qvariant_cast<QImage>(data->imageData());
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.isNull() && image.save(&buffer, "PNG")) {
-      return Bytes(png.begin(), png.end());
+    if (Bytes png = PngBytes(qvariant_cast<QImage>(data->imageData())); !png.empty()) {
+      return png;
     }
   }
   for (const QUrl& url : data->urls()) {

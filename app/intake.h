@@ -1,16 +1,25 @@
 // The window's event handlers: start-up wiring and the ways a picture comes in (drop, double-click,
-// button, paste).
+// button, paste, screen capture).
 #pragma once
 
 #include "app/main_window.h"
 #include "util/text.h"
 
+#include <QKeyCombination>
 #include <QString>
 #include <optional>
 
+class QImage;
 class QMimeData;
 
 namespace quillore {
+
+// The key in the window that starts a screen capture; the edit box has no use for it.
+inline constexpr QKeyCombination kCaptureKey(Qt::Key_F5);
+// How long the window stays hidden before the screen is grabbed, so that it is not in the picture.
+inline constexpr int kHideBeforeCaptureMs = 250;
+// Set on the window while its capture runs.
+inline constexpr char kCapturingProperty[] = "quilloreCapturing";
 
 // Connects the window's events to the handlers below.
 void WireHandlers(MainWindow& window);
@@ -28,6 +37,15 @@ void OnOpenClicked(MainWindow& window);
 bool OnPasteKey(MainWindow& window);
 // Recognises a file named at start the way a drop does.
 void OnStartFile(MainWindow& window, const QString& fileName);
+// A captured region (PNG bytes), here or from another process: the window comes forward and takes a
+// drop's way; with "copy = capture" or "always" the text goes to the clipboard too.
+void OnCapturedPicture(MainWindow& window, const Bytes& png);
+// The capture key: the window hides, the user picks a region, the window shows again and recognises
+// it. Esc or a click without a drag shows the window unchanged.
+void OnCaptureKey(MainWindow& window);
+
+// An image as PNG bytes; empty for a null image.
+Bytes PngBytes(const QImage& image);
 
 // What a paste would send: image data as PNG bytes, else the first local file of a file list as its
 // bytes. Nothing when the data holds neither.

@@ -1,4 +1,5 @@
 // The window program: one window that turns a picture of text into editable text.
+#include "app/capture_program.h"
 #include "app/command_line.h"
 #include "app/startup.h"
 #include "platform/events.h"
@@ -18,5 +19,9 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   // Long requests let the window handle its pending events at fixed points.
   quillore::SetPendingEventsHook([] { QCoreApplication::processEvents(); });
-  return quillore::RunWindowProgram(application, {}, commandLine.startFile);
+  if (commandLine.capture) {
+    return quillore::RunCaptureProgram(application);
+  }
+  return quillore::RunWindowProgram(application, {},
+                                    quillore::WindowStart{commandLine.startFile, std::nullopt, true});
 }

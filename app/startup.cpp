@@ -2,6 +2,7 @@
 
 #include "app/gbk_qt.h"
 #include "app/intake.h"
+#include "app/window_link.h"
 #include "recognition/program_values.h"
 
 #include <QMessageBox>
@@ -27,6 +28,10 @@ std::unique_ptr<MainWindow> CreateMainWindow() {
 }
 
 int RunWindowProgram(QApplication& application, const StartupHooks& hooks, const QString& startFile) {
+  return RunWindowProgram(application, hooks, WindowStart{startFile, std::nullopt, false});
+}
+
+int RunWindowProgram(QApplication& application, const StartupHooks& hooks, const WindowStart& start) {
   std::fesetenv(FE_DFL_ENV);
   ResetProgramValues();
   static const bool exitRoutineRegistered = std::atexit(ReleaseProgramValues) == 0;
@@ -48,11 +53,26 @@ int RunWindowProgram(QApplication& application, const StartupHooks& hooks, const
     window->move(MainWindow::CentredPosition(screen->geometry().size()));
   }
   window->show();
-  if (!startFile.isEmpty()) {
-    OnStartFile(*window, startFile);
+  // Before the first recognition: a capture made meanwhile comes to this window.
+  std::unique_ptr<WindowLink> link;
+  if (start.linked) {
+    link = std::make_unique<WindowLink>();
+    MainWindow* shown = window.get();
+    QObject::connect(link.get(), &WindowLink::PictureArrived, shown,
+                     [shown](const Bytes& picture) { OnCapturedPicture(*shown, picture); });
+    if (!link->Listen()) {
+      std::fprintf(stderr, "quillore: another window already takes the captures\n");
+    }
+  }
+  if (!start.file.isEmpty()) {
+    OnStartFile(*window, start.file);
+  }
+  if (start.capture) {
+    OnCapturedPicture(*window, *start.capture);
   }
   const int status = hooks.runLoop ? hooks.runLoop() : application.exec();
   // Destroying the window destroys its controls; the drop target revokes its registration.
+  link.reset();
   window.reset();
   return status;
 }

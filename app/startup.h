@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quillore {
 
@@ -26,11 +27,20 @@ struct StartupHooks {
   std::function<int()> runLoop;
 };
 
+// What the window does once it is shown.
+struct WindowStart {
+  QString file;                 // recognised as a drop would be
+  std::optional<Bytes> capture; // a captured region (PNG), recognised as a capture
+  bool linked = false;          // takes the pictures later captures hand over (one window per user)
+};
+
 // Resets the floating-point state and the program-wide values, registers the exit routine, creates
 // the window, raises Created, shows the window centred, recognises startFile (when given) as a drop
 // would and runs the event loop. Returns the exit status: 0, or kExitNoWindow after the error message
 // when there is no window.
 int RunWindowProgram(QApplication& application, const StartupHooks& hooks = {},
                      const QString& startFile = {});
+// The same, with a capture to recognise at start and the link later captures use.
+int RunWindowProgram(QApplication& application, const StartupHooks& hooks, const WindowStart& start);
 
 } // namespace quillore

@@ -1,0 +1,117 @@
+#include "app/screen_capture.h"
+
+#include "app/capture_overlay.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+namespace quillore {
+
+namespace {
+
+// The overlays of one capture: the first to choose or cancel ends them all.
+class OverlaySession {
+public:
+  explicit OverlaySession(CaptureDone done) : done_(std::move(done)) {}
+
+  void Add(CaptureOverlay* overlay) { overlays_.emplace_back(overlay); }
+
+  // Closes every overlay before telling, so that none is on the screen while the picture is read.
+  void Finish(const CaptureResult& result) {
+    if (finished_) {
+      return;
+    }
+    finished_ = true;
+    for (const QPointer<CaptureOverlay>& overlay : overlays_) {
+      if (overlay) {
+        overlay->releaseKeyboard();
+        overlay->close();
+      }
+    }
+    CaptureDone done = std::move(done_);
+    // From the event loop, once the overlays' own event handlers have returned.
+    QTimer::singleShot(0, qApp, [done, result] { done(result); });
+  }
+
+private:
+  CaptureDone done_;
+  std::vector<QPointer<CaptureOverlay>> overlays_;
+  bool finished_ = false;
+};
+
+} // namespace
+
+bool OnX11() {
+  return QGuiApplication::platformName() == QStringLiteral("xcb");
+}
+
+void CaptureScreenRegion(CaptureDone done) {
+  // The overlays may be the only windows; closing them must not end the program.
+  const bool quitOnLastWindowClosed = QGuiApplication::quitOnLastWindowClosed();
+  QGuiApplication::setQuitOnLastWindowClosed(false);
+  done = [done = std::move(done), quitOnLastWindowClosed](const CaptureResult& result) {
+    QGuiApplication::setQuitOnLastWindowClosed(quitOnLastWindowClosed);
+    done(result);
+  };
+  if (OnX11()) {
+    CaptureWithOverlay(std::move(done));
+  } else {
+    CaptureOutsideX11(std::move(done));
+  }
+}
+
+void CaptureWithOverlay(CaptureDone done) {
+  auto session = std::make_shared<OverlaySession>(std::move(done));
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  if (screens.isEmpty()) {
+    session->Finish(
+        {CaptureResult::Outcome::kUnavailable, {}, QStringLiteral("there is no screen to capture")});
+    return;
+  }
+  // All grabbed before any overlay shows, so that no overlay is in another screen's picture.
+  std::vector<std::pair<QScreen*, QPixmap>> grabs;
+  for (QScreen* screen : screens) {
+    grabs.emplace_back(screen, screen->grabWindow(0));
+  }
+  CaptureOverlay* underPointer = nullptr;
+  for (auto& [screen, frozen] : grabs) {
+    if (frozen.isNull()) {
+      session->Finish(
+          {CaptureResult::Outcome::kUnavailable, {}, QStringLiteral("the screen could not be read")});
+      return;
+    }
+    auto* overlay = new CaptureOverlay(screen, frozen);
+    session->Add(overlay);
+    QObject::connect(overlay, &CaptureOverlay::Chosen, overlay, [session, overlay](const QRect& logical) {
+      session->Finish({CaptureResult::Outcome::kTaken, overlay->PixelsOf(logical), {}});
+    });
+    QObject::connect(overlay, &CaptureOverlay::Cancelled, overlay, [session] {
+      session->Finish({CaptureResult::Outcome::kCancelled, {}, {}});
+    });
+    if (screen->geometry().contains(QCursor::pos(screen))) {
+      underPointer = overlay;
+    }
+    overlay->Start();
+  }
+  // The keyboard goes to the screen the user is looking at.
+  if (underPointer != nullptr) {
+    underPointer->Start();
+  }
+}
+
+void CaptureOutsideX11(CaptureDone done) {
+  // The desktop's screenshot portal is called from here once it is built in.
+  const QString platform = QGuiApplication::platformName();
+  QTimer::singleShot(0, qApp, [done = std::move(done), platform] {
+    done({CaptureResult::Outcome::kUnavailable,
+          {},
+          QStringLiteral("screen capture needs an X11 session; this one runs on '%1'").arg(platform)});
+  });
+}
+
+} // namespace quillore
