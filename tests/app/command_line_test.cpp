@@ -100,3 +100,38 @@ TEST(CommandLineAnswer, APictureOrNothingRunsTheWindowSilently) {
 
 } // namespace
 } // namespace quillore
+
+namespace quillore {
+namespace {
+
+TEST(CommandLineCapture, CaptureIsAnOptionThatTakesNoPicture) {
+  const struct {
+    QStringList arguments;
+    CommandLine::Action action;
+    bool capture;
+    QString startFile;
+  } rows[] = {
+      {{"--capture"}, CommandLine::Action::kRun, true, ""},
+      {{"--capture", "--help"}, CommandLine::Action::kHelp, true, ""},
+      {{"--", "--capture"}, CommandLine::Action::kRun, false, "--capture"}, // a file of that name
+      {{"--capture", "a.png"}, CommandLine::Action::kUsageError, false, ""},
+      {{"a.png"}, CommandLine::Action::kRun, false, "a.png"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.arguments.join(' ').toStdString());
+    const CommandLine parsed = ParseCommandLine(row.arguments);
+    EXPECT_EQ(parsed.action, row.action);
+    EXPECT_EQ(parsed.capture, row.capture);
+    EXPECT_EQ(parsed.startFile, row.startFile);
+  }
+  EXPECT_TRUE(ParseCommandLine({"--capture", "a.png"}).problem.contains("--capture"));
+}
+
+TEST(CommandLineCapture, HelpNamesTheOptionAndTheKey) {
+  const QString help = HelpText();
+  EXPECT_TRUE(help.contains("--capture"));
+  EXPECT_TRUE(help.contains("F5"));
+}
+
+} // namespace
+} // namespace quillore

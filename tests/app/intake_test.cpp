@@ -19,6 +19,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTest>
 #include <QTextCursor>
 #include <QTimer>
 #include <memory>
@@ -531,6 +532,80 @@ TEST(Startup, RaisesCreatedShowsTheWindowAndRunsTheLoop) {
     EXPECT_EQ(qobject_cast<MainWindow*>(widget), nullptr) << "the window is gone after the loop";
   }
   ResetProgramValues();
+}
+
+} // namespace
+} // namespace quillore
+
+namespace quillore {
+namespace {
+
+// A region captured here or handed over by another capture: a drop's way, and the copy line decides
+// whether its text goes to the clipboard.
+TEST_F(CopyOutSetting, ACapturedPictureIsShownBareAndItsTextCopiedUnlessNever) {
+  const struct {
+    const char* line;
+    bool copies;
+  } rows[] = {
+      {"# no copy line", true}, // capture is the default
+      {"copy = capture", true},
+      {"copy = always", true},
+      {"copy = never", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    Configure(row.line);
+    window_->hide();
+    OnCapturedPicture(*window_, alpha_);
+    EXPECT_EQ(UploadOf(server_.LastRequest("/api/ocr").body), EncodeBase64(alpha_));
+    EXPECT_EQ(Content(), "alpha");
+    EXPECT_EQ(window_->画板1->Picture(), alpha_);
+    EXPECT_FALSE(window_->透明标签2->Visible());
+    EXPECT_FALSE(BoxShown()) << "shown bare, as a drop";
+    EXPECT_TRUE(window_->isVisible()) << "the window comes forward";
+    EXPECT_EQ(Clipboard(), row.copies ? "alpha" : "untouched");
+  }
+}
+
+TEST_F(CopyOutSetting, ACaptureWithNothingRecognisedLeavesTheClipboardAlone) {
+  Configure("copy = capture");
+  OnCapturedPicture(*window_, test::WhitePng(5, 5));
+  EXPECT_EQ(Content(), "");
+  EXPECT_EQ(Clipboard(), "untouched");
+}
+
+TEST_F(CopyOutSetting, ACaptureGivenAtStartIsRecognisedAndCopied) {
+  const QString picture = File("a.png", alpha_);
+  MainWindow* started = nullptr;
+  StartupHooks hooks;
+  hooks.createWindow = [&] {
+    std::unique_ptr<MainWindow> made = CreateMainWindow();
+    started = made.get();
+    return made;
+  };
+  QString content;
+  QString clipboard;
+  hooks.runLoop = [&] {
+    content = started->编辑框1->toPlainText();
+    clipboard = Clipboard();
+    return 0;
+  };
+  QGuiApplication::clipboard()->setText("untouched");
+  EXPECT_EQ(RunWindowProgram(*qApp, hooks, WindowStart{{}, beta_, false}), 0);
+  EXPECT_EQ(content, "beta");
+  EXPECT_EQ(clipboard, "beta");
+}
+
+// Off X11 (here the offscreen platform) the key shows the window again and sends nothing.
+TEST_F(Intake, TheCaptureKeyOffX11ShowsTheWindowAgainAndSendsNothing) {
+  window_->编辑框1->SetContent("before");
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
+  QApplication::sendEvent(window_->编辑框1, &press);
+  EXPECT_FALSE(window_->isVisible()) << "hidden while the screen would be grabbed";
+  EXPECT_TRUE(QTest::qWaitFor([this] { return window_->isVisible(); }, 20000));
+  EXPECT_EQ(Content(), "before");
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 0);
+  EXPECT_FALSE(window_->property(kCapturingProperty).toBool());
 }
 
 } // namespace
