@@ -46,8 +46,14 @@ private:
 
 } // namespace
 
+bool GrabsScreenItself(const QString& platformName, const QByteArray& sessionType,
+                       const QByteArray& waylandDisplay) {
+  return platformName == QStringLiteral("xcb") && sessionType != "wayland" && waylandDisplay.isEmpty();
+}
+
 bool OnX11() {
-  return QGuiApplication::platformName() == QStringLiteral("xcb");
+  return GrabsScreenItself(QGuiApplication::platformName(), qgetenv("XDG_SESSION_TYPE"),
+                           qgetenv("WAYLAND_DISPLAY"));
 }
 
 void CaptureScreenRegion(CaptureDone done) {

@@ -2,6 +2,7 @@
 // desktop's screenshot portal.
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 #include <functional>
@@ -30,5 +31,9 @@ void CaptureOutsideX11(CaptureDone done);
 
 // Whether the application runs on X11, where it may grab the screen itself.
 bool OnX11();
+// The rule OnX11 applies: the xcb platform, and not a Wayland session (whose X server for older
+// programs sees only their own windows).
+bool GrabsScreenItself(const QString& platformName, const QByteArray& sessionType,
+                       const QByteArray& waylandDisplay);
 
 } // namespace quillore

@@ -155,5 +155,24 @@ TEST_F(CaptureProgram, AScaledScreenGivesItsRealPixels) {
   EXPECT_EQ(capture->state(), QProcess::Running) << "with no window open, the capture becomes one";
 }
 
+TEST_F(CaptureProgram, OutsideX11ItSaysSoAndEndsWithStatusOne) {
+  // Another platform, and the X server a Wayland session keeps for older programs.
+  for (const QString& setting : {QString("QT_QPA_PLATFORM=offscreen"), QString("XDG_SESSION_TYPE=wayland")}) {
+    SCOPED_TRACE(setting.toStdString());
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", configHome_);
+    environment.insert("XDG_RUNTIME_DIR", runtimeDir_);
+    environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    process->setProcessEnvironment(environment);
+    process->start(QUILLORE_WINDOW, {"--capture"});
+    ASSERT_TRUE(process->waitForFinished(kLimitMs));
+    EXPECT_EQ(process->exitCode(), 1);
+    EXPECT_TRUE(process->readAllStandardError().contains("screen capture needs an X11 session"));
+    EXPECT_TRUE(ShownWindows(kWindowName).isEmpty());
+  }
+  EXPECT_EQ(server_.RequestCount("/api/ocr"), 0);
+}
+
 } // namespace
 } // namespace quillore::test

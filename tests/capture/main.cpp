@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "xcb");
   // The window's scale must not come from the machine the tests run on.
   for (const char* name : {"QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR",
-                           "QT_ENABLE_HIGHDPI_SCALING", "WAYLAND_DISPLAY"}) {
+                           "QT_ENABLE_HIGHDPI_SCALING", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"}) {
     qunsetenv(name);
   }
   QApplication application(argc, argv);
