@@ -46,6 +46,31 @@ private:
 
 } // namespace
 
+QRect ScreenPartOfGrab(const QSize& grabSize, const QRect& nativeGeometry) {
+  if (grabSize == nativeGeometry.size()) {
+    return QRect(QPoint(), grabSize);
+  }
+  return nativeGeometry.intersected(QRect(QPoint(), grabSize));
+}
+
+QPixmap GrabScreen(QScreen* screen) {
+  const QPixmap grab = screen->grabWindow(0);
+  if (grab.isNull()) {
+    return grab;
+  }
+  // A screen's place on the desktop is kept in real pixels; only its size is scaled.
+  const qreal ratio = grab.devicePixelRatio();
+  const QRect geometry = screen->geometry();
+  const QRect native(geometry.topLeft(), (QSizeF(geometry.size()) * ratio).toSize());
+  const QRect part = ScreenPartOfGrab(grab.size(), native);
+  if (part == QRect(QPoint(), grab.size())) {
+    return grab;
+  }
+  QPixmap own = grab.copy(part);
+  own.setDevicePixelRatio(ratio);
+  return own;
+}
+
 bool GrabsScreenItself(const QString& platformName, const QByteArray& sessionType,
                        const QByteArray& waylandDisplay) {
   return platformName == QStringLiteral("xcb") && sessionType != "wayland" && waylandDisplay.isEmpty();
@@ -82,7 +107,7 @@ void CaptureWithOverlay(CaptureDone done) {
   // All grabbed before any overlay shows, so that no overlay is in another screen's picture.
   std::vector<std::pair<QScreen*, QPixmap>> grabs;
   for (QScreen* screen : screens) {
-    grabs.emplace_back(screen, screen->grabWindow(0));
+    grabs.emplace_back(screen, GrabScreen(screen));
   }
   CaptureOverlay* underPointer = nullptr;
   for (auto& [screen, frozen] : grabs) {

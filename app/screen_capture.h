@@ -4,8 +4,12 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QPixmap>
+#include <QRect>
 #include <QString>
 #include <functional>
+
+class QScreen;
 
 namespace quillore {
 
@@ -28,6 +32,13 @@ void CaptureWithOverlay(CaptureDone done);
 
 // The way on platforms other than X11 (Wayland): the desktop's screenshot portal.
 void CaptureOutsideX11(CaptureDone done);
+
+// One screen as it shows now, in its real pixels (the device pixel ratio set). On X11 a grab of the
+// root window may give the whole desktop of several screens; the screen's own part is cut out.
+QPixmap GrabScreen(QScreen* screen);
+// The part of a grab that shows a screen at nativeGeometry (real pixels, from the desktop's
+// origin): the whole grab when it is the screen's size, else the screen's place in it.
+QRect ScreenPartOfGrab(const QSize& grabSize, const QRect& nativeGeometry);
 
 // Whether the application runs on X11, where it may grab the screen itself.
 bool OnX11();

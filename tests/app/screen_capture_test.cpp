@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QScreen>
 #include <QTest>
 #include <optional>
 
@@ -44,6 +45,36 @@ TEST(CaptureOffX11, TheCaptureSaysItIsUnavailableAndTheProgramEndsWithStatusOne)
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     EXPECT_FALSE(widget->isVisible()) << "no window opened";
   }
+}
+
+} // namespace
+} // namespace quillore
+
+namespace quillore {
+namespace {
+
+TEST(ScreenPartOfGrab, AGrabOfTheWholeDesktopGivesEachScreenItsOwnPart) {
+  const struct {
+    QSize grab;
+    QRect native;
+    QRect expected;
+  } rows[] = {
+      {{1920, 1080}, QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080)},       // one screen
+      {{1920, 1080}, QRect(1920, 0, 1920, 1080), QRect(0, 0, 1920, 1080)},    // already the screen's own
+      {{3840, 1200}, QRect(1920, 0, 1920, 1200), QRect(1920, 0, 1920, 1200)}, // the second of two
+      {{3840, 1200}, QRect(0, 120, 1920, 1080), QRect(0, 120, 1920, 1080)},   // lower than its neighbour
+      {{3000, 1080}, QRect(1920, 0, 1920, 1080), QRect(1920, 0, 1080, 1080)}, // clipped to what was grabbed
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(ScreenPartOfGrab(row.grab, row.native), row.expected);
+  }
+}
+
+TEST(GrabScreen, TheScreensGrabKeepsItsSizeAndRatio) {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const QPixmap grab = GrabScreen(screen);
+  ASSERT_FALSE(grab.isNull());
+  EXPECT_EQ(grab.deviceIndependentSize().toSize(), screen->geometry().size());
 }
 
 } // namespace
