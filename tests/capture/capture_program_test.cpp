@@ -38,6 +38,9 @@ protected:
   }
 
   QProcess* StartCapture(const QStringList& extraEnvironment = {}) {
+    return Start({"--capture"}, extraEnvironment);
+  }
+  QProcess* Start(const QStringList& arguments, const QStringList& extraEnvironment = {}) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_CONFIG_HOME", configHome_);
@@ -48,7 +51,7 @@ protected:
     }
     process->setProcessEnvironment(environment);
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->start(QUILLORE_WINDOW, {"--capture"});
+    process->start(QUILLORE_WINDOW, arguments);
     processes_.push_back(std::move(process));
     return processes_.back().get();
   }
@@ -153,6 +156,33 @@ TEST_F(CaptureProgram, AScaledScreenGivesItsRealPixels) {
   ASSERT_TRUE(WaitForRequests(1));
   EXPECT_TRUE(SamePixels(RequestPicture(server_.LastRequest("/api/ocr")), picture_.copy(20, 40, 200, 100)));
   EXPECT_EQ(capture->state(), QProcess::Running) << "with no window open, the capture becomes one";
+}
+
+TEST_F(CaptureProgram, TheKeyInTheOpenWindowCapturesAndTheWindowTakesTheNextCaptureToo) {
+  Answer("from the key");
+  QProcess* window = Start({});
+  ASSERT_TRUE(WaitForShown(kWindowName));
+  const QString id = ShownWindows(kWindowName).value(0);
+  ASSERT_TRUE(Xdotool({"windowfocus", "--sync", id, "key", "F5"}));
+  ASSERT_TRUE(WaitForShown(kOverlayName));
+  EXPECT_TRUE(ShownWindows(kWindowName).isEmpty()) << "the window hides during the capture";
+  ASSERT_TRUE(DragOnScreen(kPictureAt + QPoint(0, 0), kPictureAt + QPoint(99, 49)));
+  ASSERT_TRUE(WaitForRequests(1));
+  EXPECT_TRUE(SamePixels(RequestPicture(server_.LastRequest("/api/ocr")), picture_.copy(0, 0, 100, 50)));
+  ASSERT_TRUE(WaitForShown(kWindowName)) << "the window shows again";
+  EXPECT_TRUE(WaitForClipboard("from the key"));
+  EXPECT_EQ(window->state(), QProcess::Running);
+
+  // A window opened without --capture takes later captures as well.
+  Answer("handed over");
+  QProcess* capture = StartCapture();
+  ASSERT_TRUE(WaitForShown(kOverlayName));
+  ASSERT_TRUE(DragOnScreen(kPictureAt + QPoint(5, 5), kPictureAt + QPoint(54, 54)));
+  ASSERT_TRUE(WaitForEnd(capture));
+  EXPECT_EQ(capture->exitCode(), 0);
+  ASSERT_TRUE(WaitForRequests(2));
+  EXPECT_TRUE(WaitForClipboard("handed over"));
+  EXPECT_EQ(ShownWindows(kWindowName).size(), 1);
 }
 
 TEST_F(CaptureProgram, OutsideX11ItSaysSoAndEndsWithStatusOne) {
