@@ -25,8 +25,10 @@ int RunCaptureProgram(QApplication& application, const StartupHooks& hooks) {
   case CaptureResult::Outcome::kCancelled:
     return 0;
   case CaptureResult::Outcome::kUnavailable:
-    std::fprintf(stderr, "quillore: %s\n", result.problem.toLocal8Bit().constData());
-    return kExitNoCapture;
+    if (!result.problem.isEmpty()) {
+      std::fprintf(stderr, "quillore: %s\n", result.problem.toLocal8Bit().constData());
+    }
+    return result.exitStatus;
   case CaptureResult::Outcome::kTaken:
     break;
   }

@@ -178,7 +178,7 @@ void OnCaptureKey(MainWindow& window) {
         OnCapturedPicture(*guarded, PngBytes(result.image));
         return;
       }
-      if (result.outcome == CaptureResult::Outcome::kUnavailable) {
+      if (result.outcome == CaptureResult::Outcome::kUnavailable && !result.problem.isEmpty()) {
         std::fprintf(stderr, "quillore: %s\n", result.problem.toLocal8Bit().constData());
       }
       guarded->show();

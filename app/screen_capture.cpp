@@ -1,6 +1,7 @@
 #include "app/screen_capture.h"
 
 #include "app/capture_overlay.h"
+#include "app/screenshot_portal.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -100,8 +101,10 @@ void CaptureWithOverlay(CaptureDone done) {
   auto session = std::make_shared<OverlaySession>(std::move(done));
   const QList<QScreen*> screens = QGuiApplication::screens();
   if (screens.isEmpty()) {
-    session->Finish(
-        {CaptureResult::Outcome::kUnavailable, {}, QStringLiteral("there is no screen to capture")});
+    session->Finish({CaptureResult::Outcome::kUnavailable,
+                     {},
+                     QStringLiteral("there is no screen to capture"),
+                     kExitCaptureFailed});
     return;
   }
   // All grabbed before any overlay shows, so that no overlay is in another screen's picture.
@@ -112,17 +115,19 @@ void CaptureWithOverlay(CaptureDone done) {
   CaptureOverlay* underPointer = nullptr;
   for (auto& [screen, frozen] : grabs) {
     if (frozen.isNull()) {
-      session->Finish(
-          {CaptureResult::Outcome::kUnavailable, {}, QStringLiteral("the screen could not be read")});
+      session->Finish({CaptureResult::Outcome::kUnavailable,
+                       {},
+                       QStringLiteral("the screen could not be read"),
+                       kExitCaptureFailed});
       return;
     }
     auto* overlay = new CaptureOverlay(screen, frozen);
     session->Add(overlay);
     QObject::connect(overlay, &CaptureOverlay::Chosen, overlay, [session, overlay](const QRect& logical) {
-      session->Finish({CaptureResult::Outcome::kTaken, overlay->PixelsOf(logical), {}});
+      session->Finish({CaptureResult::Outcome::kTaken, overlay->PixelsOf(logical), {}, 0});
     });
     QObject::connect(overlay, &CaptureOverlay::Cancelled, overlay, [session] {
-      session->Finish({CaptureResult::Outcome::kCancelled, {}, {}});
+      session->Finish({CaptureResult::Outcome::kCancelled, {}, {}, 0});
     });
     if (screen->geometry().contains(QCursor::pos(screen))) {
       underPointer = overlay;
@@ -136,13 +141,25 @@ void CaptureWithOverlay(CaptureDone done) {
 }
 
 void CaptureOutsideX11(CaptureDone done) {
-  // The branch point for the desktop's screenshot portal: CaptureThroughPortal
-  // (app/screenshot_portal.h) is to be called from here; until then this says why there is nothing.
-  const QString platform = QGuiApplication::platformName();
-  QTimer::singleShot(0, qApp, [done = std::move(done), platform] {
-    done({CaptureResult::Outcome::kUnavailable,
-          {},
-          QStringLiteral("screen capture needs an X11 session; this one runs on '%1'").arg(platform)});
+  // From the event loop, as on X11; the portal's own dialog runs while this waits for its answer.
+  QTimer::singleShot(0, qApp, [done = std::move(done)] {
+    const PortalCapture capture = CaptureThroughPortal(QDBusConnection::sessionBus(), stderr);
+    if (capture.file.isEmpty()) {
+      // The portal's words are on stderr already.
+      done(capture.exitStatus == kExitCaptureCancelled
+               ? CaptureResult{CaptureResult::Outcome::kCancelled, {}, {}, 0}
+               : CaptureResult{CaptureResult::Outcome::kUnavailable, {}, {}, capture.exitStatus});
+      return;
+    }
+    const QImage image(capture.file);
+    if (image.isNull()) {
+      done({CaptureResult::Outcome::kUnavailable,
+            {},
+            QStringLiteral("the screenshot portal's picture is not a picture: %1").arg(capture.file),
+            kExitCaptureFailed});
+      return;
+    }
+    done({CaptureResult::Outcome::kTaken, image, {}, 0});
   });
 }
 

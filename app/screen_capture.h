@@ -16,8 +16,9 @@ namespace quillore {
 struct CaptureResult {
   enum class Outcome { kTaken, kCancelled, kUnavailable };
   Outcome outcome = Outcome::kCancelled;
-  QImage image;    // the region in the screen's real pixels, for kTaken
-  QString problem; // why there is no capture, for kUnavailable
+  QImage image;       // the region in the screen's real pixels, for kTaken
+  QString problem;    // why there is no capture, for kUnavailable; empty when already said on stderr
+  int exitStatus = 1; // the capture program's exit status, for kUnavailable
 };
 
 using CaptureDone = std::function<void(const CaptureResult&)>;
@@ -30,7 +31,8 @@ void CaptureScreenRegion(CaptureDone done);
 // may not read the screen.
 void CaptureWithOverlay(CaptureDone done);
 
-// The way on platforms other than X11 (Wayland): the desktop's screenshot portal.
+// The way on platforms other than X11 (Wayland): the desktop's screenshot portal on the session bus,
+// which shows its own dialog for picking the region.
 void CaptureOutsideX11(CaptureDone done);
 
 // One screen as it shows now, in its real pixels (the device pixel ratio set). On X11 a grab of the

@@ -1,6 +1,8 @@
 // quillore --capture as a child process on the virtual X display, driven with real pointer and key
 // events (xdotool): the region's pixels reach the service, one window takes every capture, Esc and a
 // click send nothing, and a scaled screen gives its real pixels.
+#include "app/screenshot_portal.h"
+#include "tests/app/private_bus.h"
 #include "tests/capture/screen_fixture.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTest>
+#include <QUrl>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -37,10 +40,12 @@ protected:
     }
   }
 
-  QProcess* StartCapture(const QStringList& extraEnvironment = {}) {
-    return Start({"--capture"}, extraEnvironment);
+  QProcess* StartCapture(const QStringList& extraEnvironment = {},
+                         QProcess::ProcessChannelMode channels = QProcess::ForwardedErrorChannel) {
+    return Start({"--capture"}, extraEnvironment, channels);
   }
-  QProcess* Start(const QStringList& arguments, const QStringList& extraEnvironment = {}) {
+  QProcess* Start(const QStringList& arguments, const QStringList& extraEnvironment = {},
+                  QProcess::ProcessChannelMode channels = QProcess::ForwardedErrorChannel) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_CONFIG_HOME", configHome_);
@@ -50,7 +55,7 @@ protected:
       environment.insert(entry.section('=', 0, 0), entry.section('=', 1));
     }
     process->setProcessEnvironment(environment);
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->setProcessChannelMode(channels);
     process->start(QUILLORE_WINDOW, arguments);
     processes_.push_back(std::move(process));
     return processes_.back().get();
@@ -185,23 +190,50 @@ TEST_F(CaptureProgram, TheKeyInTheOpenWindowCapturesAndTheWindowTakesTheNextCapt
   EXPECT_EQ(ShownWindows(kWindowName).size(), 1);
 }
 
-TEST_F(CaptureProgram, OutsideX11ItSaysSoAndEndsWithStatusOne) {
+// Off X11 the capture asks the desktop's screenshot portal, here a fake one on a bus of the test's own.
+TEST_F(CaptureProgram, OutsideX11TheScreenshotPortalGivesThePictureOrSaysWhyNot) {
+  PrivateBus bus;
+  ASSERT_FALSE(bus.address().isEmpty()) << bus.problem().toStdString();
+  const QString shot = folder_.filePath("portal shot.png");
+  const QImage region = picture_.copy(30, 40, 120, 60);
+  ASSERT_TRUE(region.save(shot, "PNG"));
+  const QString uri = QString::fromLatin1(QUrl::fromLocalFile(shot).toEncoded());
+  const struct {
+    QStringList portal; // empty: no portal on the bus
+    int status;
+    const char* said; // part of stderr
+  } rows[] = {
+      {{}, kExitNoPortal, "no screenshot portal answered"},
+      {{"respond", "1"}, 0, "cancelled"},
+      {{"respond", "2"}, kExitCaptureFailed, "refused"},
+  };
   // Another platform, and the X server a Wayland session keeps for older programs.
   for (const QString& setting : {QString("QT_QPA_PLATFORM=offscreen"), QString("XDG_SESSION_TYPE=wayland")}) {
-    SCOPED_TRACE(setting.toStdString());
-    auto process = std::make_unique<QProcess>();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_CONFIG_HOME", configHome_);
-    environment.insert("XDG_RUNTIME_DIR", runtimeDir_);
-    environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
-    process->setProcessEnvironment(environment);
-    process->start(QUILLORE_WINDOW, {"--capture"});
-    ASSERT_TRUE(process->waitForFinished(kLimitMs));
-    EXPECT_EQ(process->exitCode(), 1);
-    EXPECT_TRUE(process->readAllStandardError().contains("screen capture needs an X11 session"));
-    EXPECT_TRUE(ShownWindows(kWindowName).isEmpty());
+    for (const auto& row : rows) {
+      SCOPED_TRACE(setting.toStdString() + " " + row.portal.join(' ').toStdString());
+      std::unique_ptr<FakePortal> portal;
+      if (!row.portal.isEmpty()) {
+        portal = std::make_unique<FakePortal>(bus, row.portal);
+        ASSERT_TRUE(portal->ready()) << portal->Errors().toStdString();
+      }
+      QProcess* process =
+          StartCapture({setting, "DBUS_SESSION_BUS_ADDRESS=" + bus.address()}, QProcess::SeparateChannels);
+      ASSERT_TRUE(process->waitForFinished(kLimitMs));
+      EXPECT_EQ(process->exitCode(), row.status);
+      const QByteArray said = process->readAllStandardError();
+      EXPECT_TRUE(said.contains(row.said)) << said.toStdString();
+      EXPECT_TRUE(ShownWindows(kWindowName).isEmpty());
+    }
   }
   EXPECT_EQ(server_.RequestCount("/api/ocr"), 0);
+
+  // The portal's picture becomes the window's, as a capture on X11 would.
+  FakePortal portal(bus, {"uri", uri});
+  ASSERT_TRUE(portal.ready()) << portal.Errors().toStdString();
+  StartCapture({"XDG_SESSION_TYPE=wayland", "DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
+  ASSERT_TRUE(WaitForRequests(1));
+  EXPECT_TRUE(SamePixels(RequestPicture(server_.LastRequest("/api/ocr")), region));
+  EXPECT_TRUE(WaitForShown(kWindowName));
 }
 
 } // namespace
