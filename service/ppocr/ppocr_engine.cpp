@@ -388,6 +388,9 @@ private:
       const cv::Mat out = (*detector).forward();
       CV_Assert(out.dims == 4 && out.size[2] == size.height && out.size[3] == size.width);
       probability = cv::Mat(size.height, size.width, CV_32F, const_cast<float*>(out.ptr<float>())).clone();
+      if (static_cast<double>(size.area()) > options_.detectorKeepPixels) {
+        ShrinkDetector(*detector);
+      }
     }
     const float scaleX = static_cast<float>(bgr.cols) / size.width;
     const float scaleY = static_cast<float>(bgr.rows) / size.height;
@@ -406,6 +409,14 @@ private:
       quads.push_back(quad);
     }
     return quads;
+  }
+
+  // Lets the detector's buffers for its last input go: a forward pass on the smallest input it takes
+  // sizes them for that. What it answers is not needed.
+  static void ShrinkDetector(cv::dnn::Net& detector) {
+    const int size[] = {1, 3, 32, 32}; // sides are multiples of 32
+    detector.setInput(cv::Mat(4, size, CV_32F, cv::Scalar(0)));
+    detector.forward();
   }
 
   // One input of a recogniser pass: a cut-out at a squeeze, and when it is a piece of a line, the whole

@@ -21,6 +21,10 @@ struct EngineOptions {
   // as the detector's input stays within detectionMaxPixels.
   double detectionMinScale = 0.5;
   double detectionMaxPixels = 2'200'000;
+  // A detector keeps buffers sized for the last input it saw, near a hundred megabytes for a
+  // full-screen picture, and every worker's detector would keep its own. After an input of more than
+  // this many pixels it is run once on a tiny input, which lets those buffers go.
+  double detectorKeepPixels = 300'000;
   // A picture whose lines read with a mean character confidence below this is read again turned
   // around, and the reading with more confident characters kept: a page upside down reads as
   // scattered low-confidence guesses.
