@@ -10,13 +10,6 @@
 namespace quillore::service {
 namespace {
 
-// After a picture of more than this many pixels, the memory freed while reading it goes back to the
-// system. The allocator keeps freed memory in each thread's arena otherwise, and every worker and
-// every OpenCV thread would hold on to what the largest picture yet took (over 300 MiB in all after
-// a few screenshots). Handing it back takes a few milliseconds of CPU, against over a second to read
-// such a picture.
-constexpr double kTrimPixels = 250'000;
-
 class PpocrServiceEngine : public Engine {
 public:
   explicit PpocrServiceEngine(std::shared_ptr<ppocr::Engine> engine) : engine_(std::move(engine)) {}
@@ -33,7 +26,7 @@ public:
         lines.push_back({line.box, std::move(tidy)});
       }
     }
-    if (static_cast<double>(picture.width) * picture.height > kTrimPixels) {
+    if (static_cast<double>(picture.width) * picture.height > kPpocrTrimPixels) {
       malloc_trim(0);
     }
     return lines;

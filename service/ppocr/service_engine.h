@@ -34,6 +34,13 @@ std::unique_ptr<Engine> MakePpocrEngine(const std::string& modelsDirectory, std:
 // recogniser scales every line to its own height, so inverting and upscaling only cost time.
 inline constexpr Preparation kPpocrPreparation{false, false};
 
+// After a picture of more than this many pixels, the memory freed while reading it goes back to the
+// system. The allocator keeps freed memory in each thread's arena otherwise, and every worker and
+// every OpenCV thread would hold on to what the largest picture yet took (over 300 MiB in all after
+// a few screenshots). Handing it back takes a few milliseconds of CPU, against over a second to read
+// such a picture (bench_memory_return measures it).
+inline constexpr double kPpocrTrimPixels = 250'000;
+
 // The picture as OpenCV's: grey is shown in place, without a copy (the engine only reads it); colour
 // is copied as BGR. Empty for an empty view or an unknown channel count.
 cv::Mat MatFromView(const PictureView& picture);
