@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace quillore {
 
@@ -43,17 +44,25 @@ constexpr std::array<std::uint8_t, 256> MakeStreamValues() {
 }
 constexpr auto kStreamValues = MakeStreamValues();
 
+// The four characters of a 24-bit group, two for each half.
+inline void EncodeGroup(std::uint32_t group, char* o) {
+  std::memcpy(o, kPairs[group >> 12].data(), 2);
+  std::memcpy(o + 2, kPairs[group & 0xFFF].data(), 2);
+}
+
 // Writes 4 * ceil(n / 3) characters at `o`: the caller allocates the output once, at its final size.
+// Six input bytes at a time from one 8-byte load while eight remain, then three at a time.
 void Encode(const std::uint8_t* in, std::size_t n, char* o) {
   std::size_t i = 0;
+  for (; i + 8 <= n; i += 6, o += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, in + i, 8);
+    word = __builtin_bswap64(word); // the first byte in the top bits
+    EncodeGroup(static_cast<std::uint32_t>(word >> 40), o);
+    EncodeGroup(static_cast<std::uint32_t>(word >> 16) & 0xFFFFFF, o + 4);
+  }
   for (; i + 3 <= n; i += 3, o += 4) {
-    const std::uint32_t group = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
-    const auto& high = kPairs[group >> 12];
-    const auto& low = kPairs[group & 0xFFF];
-    o[0] = high[0];
-    o[1] = high[1];
-    o[2] = low[0];
-    o[3] = low[1];
+    EncodeGroup((in[i] << 16) | (in[i + 1] << 8) | in[i + 2], o);
   }
   if (const std::size_t rest = n - i; rest > 0) {
     const std::uint32_t group = (in[i] << 16) | (rest == 2 ? in[i + 1] << 8 : 0);
@@ -64,20 +73,20 @@ void Encode(const std::uint8_t* in, std::size_t n, char* o) {
   }
 }
 
-constexpr std::size_t EncodedSize(std::size_t n) {
-  return (n + 2) / 3 * 4;
-}
-
 } // namespace
 
+void EncodeBase64Into(std::string_view bytes, char* out) {
+  Encode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out);
+}
+
 Text EncodeBase64(const Bytes& bytes) {
-  Text out(EncodedSize(bytes.size()), '\0');
+  Text out(Base64EncodedSize(bytes.size()), '\0');
   Encode(bytes.data(), bytes.size(), out.data());
   return out;
 }
 
 std::string EncodeBase64(std::string_view bytes) {
-  std::string out(EncodedSize(bytes.size()), '\0');
+  std::string out(Base64EncodedSize(bytes.size()), '\0');
   Encode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out.data());
   return out;
 }

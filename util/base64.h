@@ -17,6 +17,14 @@ Text EncodeBase64(const Bytes& bytes);
 // The same for bytes held in a string (zero bytes included: this is data, not GBK text).
 std::string EncodeBase64(std::string_view bytes);
 
+// The length of the Base64 of `n` bytes: 4 * ceil(n / 3).
+constexpr std::size_t Base64EncodedSize(std::size_t n) {
+  return (n + 2) / 3 * 4;
+}
+// The same characters written at `out`, which has room for Base64EncodedSize(bytes.size()) of them and
+// does not overlap `bytes`: for callers that place the text in a larger buffer themselves.
+void EncodeBase64Into(std::string_view bytes, char* out);
+
 // Anything but what EncodeBase64 writes is refused: characters outside the alphabet, white space, a
 // length that is not a multiple of four, padding anywhere but at the end, and non-zero bits in the
 // last character's unused part. Returns the decoded bytes, or nothing when the text is not valid.

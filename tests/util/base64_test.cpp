@@ -69,6 +69,25 @@ TEST(EncodeBase64, BytesInAStringEncodeAsTheSameBytes) {
   }
 }
 
+// Into a larger buffer: exactly the characters EncodeBase64 gives, and not one byte beyond them, for
+// every length through the wide steps and the tail of the encoder.
+TEST(EncodeBase64, IntoABufferWritesTheSameTextAndNothingAround) {
+  std::mt19937 random(5);
+  for (std::size_t length = 0; length <= 200; ++length) {
+    std::string input(length, '\0');
+    for (char& byte : input) {
+      byte = static_cast<char>(random());
+    }
+    const std::size_t size = Base64EncodedSize(length);
+    ASSERT_EQ(size, EncodeBase64(std::string_view(input)).size());
+    std::string buffer(size + 16, '#');
+    EncodeBase64Into(input, buffer.data() + 8);
+    ASSERT_EQ(buffer.substr(0, 8), "########") << "length " << length;
+    ASSERT_EQ(buffer.substr(8, size), EncodeBase64(std::string_view(input))) << "length " << length;
+    ASSERT_EQ(buffer.substr(8 + size), "########") << "length " << length;
+  }
+}
+
 struct Valid {
   const char* text;
   std::string bytes;
