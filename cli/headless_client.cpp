@@ -5,10 +5,12 @@
 #include "platform/codepage.h"
 #include "recognition/picture_file.h"
 #include "recognition/recognition_call.h"
+#include "recognition/recognition_request.h"
 #include "recognition/service_config.h"
 
 #include <optional>
 #include <ostream>
+#include <utility>
 
 namespace quillore {
 
@@ -48,13 +50,18 @@ int RunHeadlessClient(const std::vector<std::string>& args, std::ostream& out, s
     }
   };
   for (const std::string& name : arguments.files) {
-    const PictureFile picture = ReadPictureFile(name);
-    if (!picture.error.empty()) {
-      err << "quillore-cli: " << name << ": " << picture.error << "\n";
-      fail(kExitUnreadableFile);
-      continue;
+    // The picture is read straight into the request body; the file is closed before the request.
+    std::optional<Text> body;
+    {
+      PictureFileReader file(name);
+      body = RecognitionBodyFromFile(file, token);
+      if (!body) {
+        err << "quillore-cli: " << name << ": " << file.Error() << "\n";
+        fail(kExitUnreadableFile);
+        continue;
+      }
     }
-    const RecognitionReply reply = RecognizeAt(picture.bytes, endpoint, token);
+    const RecognitionReply reply = RecognizeBodyAt(std::move(*body), endpoint);
     switch (reply.outcome) {
     case RecognitionOutcome::NoAnswer:
       // The web request routine's failure message says why.

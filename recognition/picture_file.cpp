@@ -10,69 +10,66 @@
 
 namespace quillore {
 
-namespace {
-
-// Owns a file descriptor.
-class FileDescriptor {
-public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
-private:
-  int fd_;
-};
-
-PictureFile Failure(std::string why) {
-  PictureFile file;
-  file.error = std::move(why);
-  return file;
-}
-
-} // namespace
-
-PictureFile ReadPictureFile(const std::string& nativeName) {
+PictureFileReader::PictureFileReader(const std::string& nativeName) {
   if (nativeName.empty()) {
-    return Failure("no file name");
+    error_ = "no file name";
+    return;
   }
   // Non-blocking open: a FIFO must not hang us before it is found not to be a file.
-  const FileDescriptor fd(::open(nativeName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  fd_ = ::open(nativeName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat status {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
-    return Failure(std::strerror(errno));
+  if (fd_ < 0 || ::fstat(fd_, &status) != 0) {
+    error_ = std::strerror(errno);
+  } else if (!S_ISREG(status.st_mode)) {
+    error_ = "not a regular file";
+  } else if (status.st_size == 0) {
+    error_ = "empty file";
+  } else if (static_cast<std::uint64_t>(status.st_size) > kMaxPictureFileBytes) {
+    error_ = "larger than " + std::to_string(kMaxPictureFileBytes) + " bytes";
+  } else {
+    size_ = static_cast<std::size_t>(status.st_size);
   }
-  if (!S_ISREG(status.st_mode)) {
-    return Failure("not a regular file");
+}
+
+PictureFileReader::~PictureFileReader() {
+  if (fd_ >= 0) {
+    ::close(fd_);
   }
-  if (status.st_size == 0) {
-    return Failure("empty file");
+}
+
+std::size_t PictureFileReader::ReadAll(std::uint8_t* into) {
+  if (!error_.empty()) {
+    return 0;
   }
-  if (static_cast<std::uint64_t>(status.st_size) > kMaxPictureFileBytes) {
-    return Failure("larger than " + std::to_string(kMaxPictureFileBytes) + " bytes");
-  }
-  PictureFile file;
-  file.bytes.resize(static_cast<std::size_t>(status.st_size));
   std::size_t done = 0;
-  while (done < file.bytes.size()) {
-    const ssize_t got = ::read(fd.get(), file.bytes.data() + done, file.bytes.size() - done);
+  while (done < size_) {
+    const ssize_t got = ::pread(fd_, into + done, size_ - done, static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) {
       continue;
     }
     if (got < 0) {
-      return Failure(std::strerror(errno));
+      error_ = std::strerror(errno);
+      return 0;
     }
     if (got == 0) {
       break;
     }
     done += static_cast<std::size_t>(got);
   }
-  file.bytes.resize(done);
+  return done;
+}
+
+PictureFile ReadPictureFile(const std::string& nativeName) {
+  PictureFileReader reader(nativeName);
+  PictureFile file;
+  if (reader.Error().empty()) {
+    file.bytes.resize(reader.Size());
+    file.bytes.resize(reader.ReadAll(file.bytes.data()));
+  }
+  file.error = reader.Error();
+  if (!file.error.empty()) {
+    file.bytes.clear();
+  }
   return file;
 }
 

@@ -5,6 +5,7 @@
 #include "recognition/recognition_request.h"
 
 #include <string_view>
+#include <utility>
 
 namespace quillore {
 
@@ -27,8 +28,12 @@ bool IsWholeAnswer(const Text& answer) {
 }
 
 RecognitionReply RecognizeAt(const Bytes& picture, const Text& endpoint, const Text& token) {
+  return RecognizeBodyAt(RecognitionBody(picture, token), endpoint);
+}
+
+RecognitionReply RecognizeBodyAt(Text body, const Text& endpoint) {
   RecognitionReply reply;
-  reply.rawAnswer = PostRecognitionRequest(picture, endpoint, token, reply.statusText);
+  reply.rawAnswer = PostRecognitionBody(std::move(body), endpoint, reply.statusText);
   reply.answer = DecodeEscapes(reply.rawAnswer);
   const int code = IntegerValue(reply.statusText);
   if (code < kFirstHttpStatus || code > kLastHttpStatus) {

@@ -25,6 +25,8 @@ struct RecognitionReply {
 // Posts the picture as the window's request does (PostRecognitionRequest), decodes the answer's escapes
 // and, when it is a whole 2xx answer, cuts it. Reads and writes no program-wide value.
 RecognitionReply RecognizeAt(const Bytes& picture, const Text& endpoint, const Text& token);
+// The same for a body already built (RecognitionBody, RecognitionBodyFromFile).
+RecognitionReply RecognizeBodyAt(Text body, const Text& endpoint);
 
 // Whether an answer has the shape the cutting reads: a text section, and an end that is the end of
 // that section (trailing white space aside). Anything else, such as a page of another server or an

@@ -6,6 +6,8 @@
 #include "recognition/program_values.h"
 #include "recognition/request_body.h"
 
+#include <utility>
+
 namespace quillore {
 
 namespace {
@@ -18,17 +20,29 @@ Text BodyTemplate(const Text& token) {
          kPicturePlaceholder + "\"}";
 }
 
-Text PostRecognitionRequest(const Bytes& picture, const Text& endpoint, const Text& token, Text& statusText) {
+Text RecognitionBody(const Bytes& picture, const Text& token) {
+  // The picture's Base64 goes straight into its place in the body: a picture may be megabytes.
+  return FillBodyTemplate(BodyTemplate(token), kPicturePlaceholder, picture);
+}
+
+std::optional<Text> RecognitionBodyFromFile(PictureFileReader& file, const Text& token) {
+  return FillBodyTemplateFromFile(BodyTemplate(token), kPicturePlaceholder, file);
+}
+
+Text PostRecognitionBody(Text body, const Text& endpoint, Text& statusText) {
   WebRequestArgs args;
   args.url = endpoint;
   args.method = kMethodPost;
-  // The picture's Base64 goes straight into its place in the body, and the body into the arguments
-  // without a copy: a picture may be megabytes.
-  args.bodyText = FillBodyTemplate(BodyTemplate(token), kPicturePlaceholder, picture);
+  // Into the arguments without a copy.
+  args.bodyText = std::move(body);
   args.extraHeaders = kRecognitionHeader;
   const Text answer = WebRequest(args);
   statusText = args.statusText;
   return answer;
+}
+
+Text PostRecognitionRequest(const Bytes& picture, const Text& endpoint, const Text& token, Text& statusText) {
+  return PostRecognitionBody(RecognitionBody(picture, token), endpoint, statusText);
 }
 
 Text RequestRecognition(const Bytes& picture, Text& statusText) {

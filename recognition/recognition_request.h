@@ -2,7 +2,10 @@
 // answer.
 #pragma once
 
+#include "recognition/picture_file.h"
 #include "util/text.h"
+
+#include <optional>
 
 namespace quillore {
 
@@ -28,5 +31,13 @@ Text RequestRecognition(const Bytes& picture);
 // that keeps its own endpoint and token (the headless client) shares the
 // window's request without sharing its state.
 Text PostRecognitionRequest(const Bytes& picture, const Text& endpoint, const Text& token, Text& statusText);
+
+// PostRecognitionRequest in its two steps. The body with `token` and the picture's Base64:
+Text RecognitionBody(const Bytes& picture, const Text& token);
+// the same for the picture in an opened file, read straight into the body (nothing when it cannot be
+// read; file.Error() says why);
+std::optional<Text> RecognitionBodyFromFile(PictureFileReader& file, const Text& token);
+// and the posting of such a body to `endpoint`, `statusText` as above.
+Text PostRecognitionBody(Text body, const Text& endpoint, Text& statusText);
 
 } // namespace quillore

@@ -77,5 +77,43 @@ TEST_F(PictureFileTest, RefusesAFileBeyondTheCap) {
   EXPECT_TRUE(file.bytes.empty());
 }
 
+// The reader refuses what ReadPictureFile refuses, with the same words, and reads what it reads.
+TEST_F(PictureFileTest, TheReaderChecksAndReadsAsReadPictureFileDoes) {
+  const std::string fifo = (dir_ / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string bytes("GIF89a\0\x01\x02", 9);
+  for (const std::string& name : {std::string(), (dir_ / "missing.png").string(), Write("empty.png", ""),
+                                  dir_.string(), fifo, Write("a.gif", bytes)}) {
+    SCOPED_TRACE(name);
+    const PictureFile whole = ReadPictureFile(name);
+    PictureFileReader reader(name);
+    EXPECT_EQ(reader.Error(), whole.error);
+    std::string read(reader.Size() + 1, '#');
+    read.resize(reader.ReadAll(reinterpret_cast<std::uint8_t*>(read.data())));
+    EXPECT_EQ(reader.Error(), whole.error);
+    EXPECT_EQ(read, std::string(whole.bytes.begin(), whole.bytes.end()));
+  }
+}
+
+// The size is taken at opening: a file that shrinks gives the bytes that are left, one that grows only
+// as many as it had.
+TEST_F(PictureFileTest, TheReaderReadsTheSizeItOpened) {
+  const std::string name = Write("b.png", "0123456789");
+  PictureFileReader shrinking(name);
+  ASSERT_EQ(shrinking.Size(), 10u);
+  ASSERT_EQ(::truncate(name.c_str(), 4), 0);
+  std::string read(10, '#');
+  EXPECT_EQ(shrinking.ReadAll(reinterpret_cast<std::uint8_t*>(read.data())), 4u);
+  EXPECT_EQ(read, "0123######");
+
+  PictureFileReader growing(name);
+  ASSERT_EQ(growing.Size(), 4u);
+  std::ofstream(name, std::ios::binary | std::ios::app) << "456";
+  std::string more(4, '#');
+  EXPECT_EQ(growing.ReadAll(reinterpret_cast<std::uint8_t*>(more.data())), 4u);
+  EXPECT_EQ(more, "0123");
+  EXPECT_EQ(growing.Error(), "");
+}
+
 } // namespace
 } // namespace quillore
