@@ -125,25 +125,53 @@ const std::string kUtf8 = "UTF-8";
 constexpr std::string_view kQuestion = "?";
 constexpr std::string_view kQuestionUtf16{"?\0", 2};
 
+// ASCII is the same bytes in every encoding here, so a text of nothing else needs neither the tables
+// (built from tens of thousands of iconv calls) nor iconv: URLs, headers and most answers.
+template <typename Unit> bool IsAscii(std::basic_string_view<Unit> text) {
+  return std::all_of(text.begin(), text.end(), [](Unit unit) { return (unit & ~Unit(0x7F)) == 0; });
+}
+
 } // namespace
 
 std::u16string Utf16FromGbk(std::string_view gbk) {
-  return GbkTable::Get().Utf16(gbk);
+  return Utf16FromGbk(gbk, nullptr);
+}
+
+std::u16string Utf16FromGbk(std::string_view gbk, std::vector<std::size_t>* byteOffsets) {
+  if (!IsAscii(gbk)) {
+    return GbkTable::Get().Utf16(gbk, byteOffsets);
+  }
+  if (byteOffsets) {
+    byteOffsets->resize(gbk.size() + 1);
+    for (std::size_t i = 0; i <= gbk.size(); ++i) {
+      (*byteOffsets)[i] = i;
+    }
+  }
+  return std::u16string(gbk.begin(), gbk.end());
 }
 
 std::string GbkFromUtf16(std::u16string_view utf16) {
+  if (IsAscii(utf16)) {
+    return std::string(utf16.begin(), utf16.end());
+  }
   std::string gbk;
   GbkTable::Get().AppendGbk(utf16, gbk);
   return gbk;
 }
 
 std::string Utf8FromGbk(std::string_view gbk) {
+  if (IsAscii(gbk)) {
+    return std::string(gbk);
+  }
   std::string utf8;
   Convert(gbk, kUtf8, kGbk, SkipByte, kQuestion, utf8);
   return utf8;
 }
 
 std::string GbkFromUtf8(std::string_view utf8) {
+  if (IsAscii(utf8)) {
+    return std::string(utf8);
+  }
   std::string gbk;
   Convert(utf8, kGbk, kUtf8, SkipUtf8Char, kQuestion, gbk);
   return gbk;

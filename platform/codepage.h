@@ -13,6 +13,9 @@ inline constexpr char kDefaultChar = '?';
 
 // GBK bytes to UTF-16 code units. Bytes that are not valid GBK become U+003F each; never fails.
 std::u16string Utf16FromGbk(std::string_view gbk);
+// The same, with `byteOffsets` (when given) receiving for every code unit the offset of its first byte,
+// plus one last entry holding the size of the input.
+std::u16string Utf16FromGbk(std::string_view gbk, std::vector<std::size_t>* byteOffsets);
 // UTF-16 code units to GBK. A code point GBK cannot represent, and a lone surrogate, become "?".
 std::string GbkFromUtf16(std::u16string_view utf16);
 

@@ -202,7 +202,7 @@ std::size_t Prepare(std::string_view text, std::size_t& position, std::size_t li
 
 class Decoder {
 public:
-  explicit Decoder(Output& out) : table_(codepage::GbkTable::Get()), encode_(table_.Codes()), out_(out) {}
+  explicit Decoder(Output& out) : out_(out) {}
 
   // Reads prepared text and returns how much of it was used: all of it, except that unless this is
   // the last piece, a lead byte or the start of a "%uXXXX" at the end is left for the next one.
@@ -228,7 +228,7 @@ public:
       } else if (i + 1 == n && !last) {
         break; // the trail byte comes with the next piece
       } else {
-        char16_t unit = i + 1 < n ? table_.DecodePair(byte, static_cast<unsigned char>(prepared[i + 1])) : 0;
+        char16_t unit = i + 1 < n ? Table().DecodePair(byte, static_cast<unsigned char>(prepared[i + 1])) : 0;
         Literal(unit ? unit : u'?');
         i += unit ? 2 : 1;
       }
@@ -282,7 +282,7 @@ public:
         }
         int unit = kHexValue[p[i + 2]] << 12 | kHexValue[p[i + 3]] << 8 | kHexValue[p[i + 4]] << 4 |
                    kHexValue[p[i + 5]];
-        std::uint16_t code = unit < 0 ? 0 : encode_[unit];
+        std::uint16_t code = unit < 0x80 ? 0 : Table().Codes()[unit];
         if (code < 0x100 || code == kQuoteCode) {
           break;
         }
@@ -293,7 +293,7 @@ public:
         continue;
       }
       if (byte < 0x81 || i + 1 >= n || (byte == kQuoteLead && p[i + 1] == kQuoteTrail) ||
-          table_.DecodePair(byte, p[i + 1]) == 0) {
+          Table().DecodePair(byte, p[i + 1]) == 0) {
         break;
       }
       w[0] = static_cast<char>(byte);
@@ -368,7 +368,8 @@ private:
       }
       int unit = kHexValue[p[i + 2]] << 12 | kHexValue[p[i + 3]] << 8 | kHexValue[p[i + 4]] << 4 |
                  kHexValue[p[i + 5]];
-      std::uint16_t code = unit < 0 ? 0 : encode_[unit]; // a missing digit's -1 makes the unit negative
+      // A missing digit's -1 makes the unit negative; below 0x80 it is no two-byte code either.
+      std::uint16_t code = unit < 0x80 ? 0 : Table().Codes()[unit];
       if (code < 0x100 || code == kQuoteCode) {
         break;
       }
@@ -518,7 +519,7 @@ private:
     } else if (IsLowSurrogate(unit)) {
       Restore('?');
     } else {
-      std::uint16_t code = table_.Code(unit);
+      std::uint16_t code = Table().Code(unit);
       if (code == 0) {
         Restore('?');
       } else if (code < 0x100) {
@@ -574,8 +575,16 @@ private:
 private:
   enum class LiteralState { Normal, Escape, Hex, Octal };
 
-  const codepage::GbkTable& table_;
-  const std::uint16_t* const encode_;
+  // Fetched when a character beyond ASCII first needs it: an answer of ASCII alone (escapes of ASCII
+  // included) is decoded without building the tables.
+  const codepage::GbkTable& Table() {
+    if (table_ == nullptr) {
+      table_ = &codepage::GbkTable::Get();
+    }
+    return *table_;
+  }
+
+  const codepage::GbkTable* table_ = nullptr;
   Output& out_;
   bool ended_ = false;
   // string literal

@@ -2,7 +2,6 @@
 
 #include "platform/automation.h"
 #include "platform/codepage.h"
-#include "platform/gbk_table.h"
 
 #include <algorithm>
 #include <climits>
@@ -36,9 +35,8 @@ bool RegexMatcher::Create(const Text& pattern, const Text& subject, bool caseSen
   hasExpression_ = true;
   global_ = global;
   Text copy = quoteEscape ? quillore::Replace(pattern, kQuoteMarker, "\"") : Text(View(pattern));
-  const auto& table = codepage::GbkTable::Get();
-  pattern_ = table.Utf16(View(copy));
-  subject_ = table.Utf16(View(subject), &offsets_);
+  pattern_ = codepage::Utf16FromGbk(View(copy));
+  subject_ = codepage::Utf16FromGbk(View(subject), &offsets_);
   if (!expression_.Compile(pattern_, RegexOptions{!caseSensitive, multiline})) {
     return false;
   }
@@ -54,8 +52,7 @@ Text RegexMatcher::Replace(const Text& replacement) {
   if (!expression_.valid()) {
     return Text();
   }
-  std::u16string replaced =
-      ReplaceMatches(subject_, matches_, codepage::GbkTable::Get().Utf16(View(replacement)));
+  std::u16string replaced = ReplaceMatches(subject_, matches_, codepage::Utf16FromGbk(View(replacement)));
   Text text = codepage::GbkFromUtf16(replaced);
   return Text(View(text));
 }

@@ -1,4 +1,5 @@
 #include "platform/codepage.h"
+#include "platform/gbk_table.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>
@@ -57,6 +58,55 @@ TEST(Codepage, Utf8SequencesOfTheRightShapeBecomeOneQuestionMark) {
   };
   for (const Row& row : rows) {
     EXPECT_EQ(GbkFromUtf8(row.utf8), row.gbk) << row.what;
+  }
+}
+
+// ASCII passes through unchanged in every direction, as iconv has it, and one character beyond it
+// anywhere in a text still goes through the code page.
+TEST(Codepage, AsciiIsTheSameBytesAndTheRestStillConverts) {
+  std::string ascii;
+  for (int c = 0; c < 0x80; ++c) {
+    ascii.push_back(static_cast<char>(c));
+  }
+  const std::u16string asciiUtf16(ascii.begin(), ascii.end());
+  std::string viaIconv;
+  ASSERT_TRUE(ConvertWithIconv(ascii, "UTF-8", "CP936", viaIconv));
+  EXPECT_EQ(viaIconv, ascii);
+  EXPECT_EQ(Utf16FromGbk(ascii), asciiUtf16);
+  EXPECT_EQ(GbkFromUtf16(asciiUtf16), ascii);
+  EXPECT_EQ(Utf8FromGbk(ascii), ascii);
+  EXPECT_EQ(GbkFromUtf8(ascii), ascii);
+  for (std::size_t at : {std::size_t{0}, std::size_t{64}, ascii.size()}) {
+    SCOPED_TRACE(at);
+    const std::string gbk = ascii.substr(0, at) + "\xD6\xD0" + ascii.substr(at);      // U+4E2D
+    const std::string utf8 = ascii.substr(0, at) + "\xE4\xB8\xAD" + ascii.substr(at); // U+4E2D
+    const std::u16string utf16 = asciiUtf16.substr(0, at) + u"\u4E2D" + asciiUtf16.substr(at);
+    EXPECT_EQ(Utf16FromGbk(gbk), utf16);
+    EXPECT_EQ(GbkFromUtf16(utf16), gbk);
+    EXPECT_EQ(Utf8FromGbk(gbk), utf8);
+    EXPECT_EQ(GbkFromUtf8(utf8), gbk);
+    EXPECT_EQ(Utf8FromGbk(ascii.substr(0, at) + "\x80"), ascii.substr(0, at) + "\xE2\x82\xAC"); // euro
+  }
+}
+
+// The offsets of each code unit's first byte, with the size last: one a byte for ASCII, as the table
+// gives them for every text.
+TEST(Codepage, OffsetsOfTheCodeUnits) {
+  std::vector<std::size_t> offsets{99};
+  EXPECT_EQ(Utf16FromGbk("ab", &offsets), u"ab");
+  EXPECT_EQ(offsets, (std::vector<std::size_t>{0, 1, 2}));
+  EXPECT_EQ(Utf16FromGbk("", &offsets), u"");
+  EXPECT_EQ(offsets, std::vector<std::size_t>{0});
+  for (const std::string text : {"plain ascii",
+                                 "a\xD6\xD0"
+                                 "b",
+                                 "\x80"
+                                 "x",
+                                 "\xFF", ""}) {
+    std::vector<std::size_t> fromTable;
+    EXPECT_EQ(Utf16FromGbk(text, &offsets), GbkTable::Get().Utf16(text, &fromTable)) << text;
+    EXPECT_EQ(offsets, fromTable) << text;
+    EXPECT_EQ(Utf16FromGbk(text, nullptr), Utf16FromGbk(text)) << text;
   }
 }
 
