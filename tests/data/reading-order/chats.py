@@ -76,8 +76,10 @@ def Desktop(name, lang, theme, font, fs, d):
                      f'<div class="tx"><div class="top"><span>{nm}</span><span class="tm">{tm}</span></div>'
                      f'<div class="pv">{pv}</div></div></div>')
     parts.append('</div><div class="pane">')
+    # The title is asked for before its status line: the truth follows the order of the calls.
+    title = p.One(d["title"])
     status = f'<div class="st">{p.One(d["status"])}</div>' if d.get("status") else ""
-    parts.append(f'<div class="hd"><div>{p.One(d["title"])}</div>{status}</div>')
+    parts.append(f'<div class="hd"><div>{title}</div>{status}</div>')
     parts.append(f'<div class="body">{Messages(p, d["messages"], d["bubble"], fs, font)}</div>')
     ph, send = p.Row(d["placeholder"], d["send"])
     parts.append(f'<div class="inp"><span class="ph">{ph}</span><span class="send">{send}</span></div></div></div>')

@@ -2,7 +2,9 @@
 """Draws the reading-order set: every picture with headless Chromium from the templates, the
 photographed copies with ImageMagick, each with its truth (.txt) and a row in set.tsv.
 
-Usage: generate.py OUTPUT_FOLDER [NAME...]   (names limit the run to those pictures, for a quick look)
+Usage: generate.py OUTPUT_FOLDER [--truths] [NAME...]   (names limit the run to those pictures, for a
+quick look; --truths rewrites only the truths, for a template change that moves nothing drawn, such as
+the order in which a row's text is asked for)
 Environment: CHROMIUM (default /usr/bin/chromium), CONVERT (default /usr/bin/convert).
 """
 
@@ -94,8 +96,9 @@ def main():
     if len(sys.argv) < 2:
         Fail("usage: generate.py OUTPUT_FOLDER [NAME...]")
     out = sys.argv[1]
-    only = set(sys.argv[2:])
-    for tool in (CHROMIUM, CONVERT):
+    truthsOnly = "--truths" in sys.argv[2:]
+    only = set(a for a in sys.argv[2:] if a != "--truths")
+    for tool in () if truthsOnly else (CHROMIUM, CONVERT):
         if not os.access(tool, os.X_OK):
             Fail(f"{tool} is not an executable (set CHROMIUM or CONVERT)")
     pages = screens.Pages() + chats.Pages() + tables.Pages() + documents.Pages()
@@ -106,6 +109,14 @@ def main():
     shots = photos.Shots()
     wanted = [p for p in pages if not only or p.name in only or any(s.source == p.name and s.name in only for s in shots)]
     os.makedirs(out, exist_ok=True)
+    if truthsOnly:
+        for p in wanted:
+            WriteTruth(out, p.name, p.lines)
+        for s in shots:
+            if (not only or s.name in only or s.source in only) and s.source in byName:
+                WriteTruth(out, s.name, byName[s.source].lines)
+        print(f"truths of {len(wanted)} pictures and their photographed copies written to {out}")
+        return
     work = tempfile.mkdtemp(prefix="reading-order-")
     try:
         with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
