@@ -59,6 +59,14 @@ constexpr double kIndentTolerance = 0.6;
 constexpr double kPitchTolerance = 1.3;
 constexpr double kMaxPitch = 2.0;
 constexpr double kParagraphHeightRatio = 1.3;
+// Lines start level, as a column's do, when their left edges are within this many typical heights
+// of one another; the rows right of a gutter start level in at least kAlignedStarts of them (a
+// label's right-aligned values do not).
+constexpr double kStartTolerance = 0.5;
+constexpr double kAlignedStarts = 0.4;
+// A list item's line: fewer words than this (a Chinese character counts half) never runs on into
+// the next line as a paragraph does.
+constexpr double kParagraphWords = 3.0;
 // A table has at least this many rows.
 constexpr std::size_t kTableRows = 3;
 
@@ -331,7 +339,10 @@ private:
         const auto apart = [&](std::size_t band, double gap) {
           return gap >= kApartGap * usual && Crosses(items, bands[band], gutters);
         };
-        while (last - first > 2 && apart(first, gaps[first - i])) {
+        // ... unless its pieces start where the columns below start: then it is their first row
+        // (a side menu's first item beside its panel's title).
+        while (last - first > 2 && apart(first, gaps[first - i]) &&
+               !StartsColumns(items, bands[first], bands[first + 1].first, bands[last - 1].second, gutters)) {
           ++first;
         }
         // A footer far below is read after the columns even on one side of the gutter.
@@ -408,6 +419,35 @@ private:
     return false;
   }
 
+  // Whether every piece of the band right of a gutter starts where lines of the column below it
+  // start (items[from, to) being the rest of the run).
+  bool StartsColumns(const std::vector<int>& items, std::pair<std::size_t, std::size_t> band,
+                     std::size_t from, std::size_t to, const std::vector<Interval>& gutters) const {
+    const auto slot = [&](const Rect& f) {
+      std::size_t k = 0;
+      while (k < gutters.size() && f.Cx() >= (gutters[k].l + gutters[k].r) / 2) {
+        ++k;
+      }
+      return k;
+    };
+    for (std::size_t k = band.first; k < band.second; ++k) {
+      const Rect& f = R(items[k]);
+      const std::size_t column = slot(f);
+      if (column == 0) {
+        continue;
+      }
+      int level = 0;
+      for (std::size_t m = from; m < to && level < kGutterRows; ++m) {
+        const Rect& g = R(items[m]);
+        level += slot(g) == column && std::abs(g.l - f.l) <= kStartTolerance * unit_ ? 1 : 0;
+      }
+      if (level < kGutterRows) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   // The run's fragments split at its gutters, with neighbours merged where the gap between them is
   // no gutter after all.
   std::vector<std::vector<int>> Columns(const std::vector<int>& run, const std::vector<Interval>& gutters) {
@@ -477,6 +517,38 @@ private:
     return counts;
   }
 
+  // The left edges where the rows of `items` (sorted by top) start, one per row.
+  std::vector<double> RowStarts(const std::vector<int>& items) const {
+    std::vector<double> starts;
+    double bottom = -HUGE_VAL;
+    for (int i : items) {
+      const Rect& f = R(i);
+      if (!starts.empty() && f.t < bottom - kBandOverlap * std::min(f.H(), unit_)) {
+        starts.back() = std::min(starts.back(), f.l);
+        bottom = std::max(bottom, f.b);
+      } else {
+        starts.push_back(f.l);
+        bottom = f.b;
+      }
+    }
+    return starts;
+  }
+
+  // Whether the rows of `items` (sorted by top) start level, as a column's do.
+  bool StartsLevel(const std::vector<int>& items) const {
+    std::vector<double> starts = RowStarts(items);
+    std::sort(starts.begin(), starts.end());
+    std::size_t most = 0;
+    for (std::size_t from = 0, to = 0; to < starts.size(); ++to) {
+      while (starts[to] - starts[from] > kStartTolerance * unit_) {
+        ++from;
+      }
+      most = std::max(most, to - from + 1);
+    }
+    // Two rows that start apart are no column either.
+    return most >= 2 && static_cast<double>(most) >= kAlignedStarts * static_cast<double>(starts.size());
+  }
+
   double MedianWidth(const std::vector<int>& items) const {
     std::vector<double> widths;
     for (int i : items) {
@@ -494,6 +566,12 @@ private:
     const SideCounts ab = Across(a, b);
     const SideCounts ba = Across(b, a);
     if (std::min(ab.overlapping, ba.overlapping) < kGutterRows) {
+      return false;
+    }
+    // The right side of a gutter is a column: its rows start level. Right-aligned values beside
+    // their labels start wherever their text's width puts them, so the gap between them, varying
+    // row by row, is none.
+    if (!StartsLevel(b)) {
       return false;
     }
     // Counted over the rows with text on both sides: in a form or table nearly every such row is
@@ -702,6 +780,10 @@ private:
         (pitch > 0 && step > kPitchTolerance * pitch)) {
       return false;
     }
+    // A list's short items end where they end, however close to the block's edge.
+    if (Words(a.text) < kParagraphWords) {
+      return false;
+    }
     // The line before broke only because the next line's first word did not fit after it.
     const std::vector<char32_t> text = CodePoints(b.text);
     if (text.empty()) {
@@ -713,6 +795,24 @@ private:
       ++firstWord;
     }
     return blockRight - ra.r < static_cast<double>(firstWord + 1) * charWidth + h / 2;
+  }
+
+  // Words in a line, a Chinese character counting half of one.
+  static double Words(std::string_view text) {
+    double words = 0;
+    bool inWord = false;
+    for (char32_t c : CodePoints(text)) {
+      if (IsCjk(c)) {
+        words += 0.5;
+        inWord = false;
+      } else if (c == U' ') {
+        inWord = false;
+      } else {
+        words += inWord ? 0 : 1;
+        inWord = true;
+      }
+    }
+    return words;
   }
 
   void FindParagraphs(std::size_t firstLine) {

@@ -227,6 +227,46 @@ std::vector<OrderCase> OrderCases() {
                       "Reset to defaults Cancel Apply"}});
   }
   {
+    // Labels with right-aligned values whose boxes are not quite level (a detector's boxes wander a
+    // few pixels): the gap before the values varies row by row and the values do not start level,
+    // so it is no gutter (read as columns, every label came first, then every value).
+    Fragments f = {Box(250, 131, 94, 17, "Color scheme"),
+                   Box(941, 136, 104, 20, "Follow system"),
+                   Box(251, 151, 271, 17, "Match the light or dark mode of your computer."),
+                   Box(251, 187, 86, 16, "Accent color"),
+                   Box(958, 191, 84, 16, "Harbor blue"),
+                   Box(251, 233, 62, 16, "Text size"),
+                   Box(999, 235, 61, 23, "15 px"),
+                   Box(251, 287, 93, 16, "Compact lists"),
+                   Box(251, 380, 150, 19, "Open new windows in"),
+                   Box(930, 386, 128, 16, "Last used folder"),
+                   Box(250, 467, 117, 20, "Animation speed"),
+                   Box(1017, 468, 54, 17, "Normal")};
+    cases.push_back({"labels with right-aligned values",
+                     f,
+                     {"Color scheme Follow system", "Match the light or dark mode of your computer.",
+                      "Accent color Harbor blue", "Text size 15 px", "Compact lists",
+                      "Open new windows in Last used folder", "Animation speed Normal"}});
+  }
+  {
+    // A side menu whose first items sit beside the panel's title and first row, set apart from the
+    // rest by a wider gap than the menu's own: they start where the columns below start, so they
+    // are the columns' first rows, not a bar across them.
+    const Fragments f = {
+        Box(22, 59, 102, 14, "Search"),   Box(252, 57, 131, 23, "Title"),    Box(22, 100, 52, 12, "General"),
+        Box(252, 102, 48, 11, "Theme"),   Box(22, 134, 85, 14, "Look"),      Box(252, 134, 92, 11, "Scheme"),
+        Box(23, 167, 80, 11, "Alerts"),   Box(253, 154, 266, 12, "Match"),   Box(23, 199, 48, 15, "Privacy"),
+        Box(251, 188, 83, 11, "Accent"),  Box(21, 233, 62, 11, "Accounts"),  Box(252, 233, 58, 12, "Size"),
+        Box(23, 266, 128, 14, "Keys"),    Box(252, 254, 258, 12, "Applies"), Box(23, 300, 51, 13, "Storage"),
+        Box(252, 287, 89, 15, "Compact"), Box(23, 332, 54, 14, "Updates"),   Box(253, 308, 181, 9, "Fit"),
+        Box(21, 365, 40, 11, "About"),    Box(252, 350, 65, 12, "Windows")};
+    cases.push_back({"side menu's first rows beside the panel's title",
+                     f,
+                     {"Search",  "General", "Look",    "Alerts",  "Privacy", "Accounts", "Keys",
+                      "Storage", "Updates", "About",   "Title",   "Theme",   "Scheme",   "Match",
+                      "Accent",  "Size",    "Applies", "Compact", "Fit",     "Windows"}});
+  }
+  {
     // A dialog: its message, then the button row as one line.
     Fragments f = {Box(20, 20, 400, 20, "Save changes?"), Box(300, 80, 60, 24, "Cancel"),
                    Box(380, 80, 40, 24, "OK")};
@@ -338,6 +378,13 @@ TEST(ArrangeFragments, JoinsTheLinesOfEachParagraph) {
        {Box(10, 0, 600, 20, "A line of text here ok"), Box(10, 30, 160, 20, "Short list item"),
         Box(10, 60, 130, 20, "Another item")},
        {"A line of text here ok Short list item", "Another item"}},
+      // The short items of a menu or list are items of their own, however near the edge they end
+      // (peers run them together: "Appearance Notifications").
+      {"list items",
+       {Box(20, 98, 57, 16, "General"), Box(20, 128, 89, 16, "Appearance"),
+        Box(20, 158, 87, 16, "Notifications"), Box(20, 188, 57, 16, "Privacy"),
+        Box(20, 218, 134, 16, "Keyboard shortcuts")},
+       {"General", "Appearance", "Notifications", "Privacy", "Keyboard shortcuts"}},
   };
   for (const ParagraphCase& c : cases) {
     const Layout layout = ArrangeFragments(c.fragments, 800, 200);
