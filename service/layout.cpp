@@ -64,6 +64,9 @@ constexpr double kParagraphHeightRatio = 1.3;
 // label's right-aligned values do not).
 constexpr double kStartTolerance = 0.5;
 constexpr double kAlignedStarts = 0.4;
+// Values beside labels are short, a few words (in typical heights); a chat pane's bubbles, which
+// start wherever their side puts them, are longer.
+constexpr double kShortValue = 7.0;
 // A list item's line: fewer words than this (a Chinese character counts half) never runs on into
 // the next line as a paragraph does.
 constexpr double kParagraphWords = 3.0;
@@ -571,7 +574,7 @@ private:
     // The right side of a gutter is a column: its rows start level. Right-aligned values beside
     // their labels start wherever their text's width puts them, so the gap between them, varying
     // row by row, is none.
-    if (!StartsLevel(b)) {
+    if (!StartsLevel(b) && MedianWidth(b) < kShortValue * unit_) {
       return false;
     }
     // Counted over the rows with text on both sides: in a form or table nearly every such row is

@@ -126,6 +126,20 @@ std::vector<OrderCase> OrderCases() {
         {"chat list beside bubbles", f, Concat({Names("chat", 5), {"b8", "b48", "b88", "b128", "b168"}})});
   }
   {
+    // A chat list beside a pane of long bubbles set flush right, each starting where its width puts
+    // it: the pane's rows do not start level, yet it is a column (only short values beside labels
+    // are read with them).
+    Fragments f;
+    Column(f, 0, 0, 50, 100, 5, "chat");
+    f.push_back(Box(150, 8, 500, 20, "b8"));
+    f.push_back(Box(250, 48, 400, 20, "b48"));
+    f.push_back(Box(330, 88, 320, 20, "b88"));
+    f.push_back(Box(200, 128, 450, 20, "b128"));
+    f.push_back(Box(420, 168, 230, 20, "b168"));
+    cases.push_back({"chat list beside ragged bubbles", f,
+                     Concat({Names("chat", 5), {"b8", "b48", "b88", "b128", "b168"}})});
+  }
+  {
     // A label and its value across a wide gap stay one line (peers separate them).
     Fragments f = {Box(10, 0, 60, 20, "Name:"),  Box(200, 0, 150, 20, "John Smith"),
                    Box(10, 40, 50, 20, "Age:"),  Box(200, 40, 40, 20, "42"),
