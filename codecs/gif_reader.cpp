@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace quillore::codecs {
 namespace {
@@ -87,6 +88,28 @@ bool ReadGifFrame(GifFileType* gif, GifFrame& frame) {
   frame.top = useScreen ? image.Top : 0;
   frame.canvasWidth = useScreen ? gif->SWidth : image.Width;
   frame.canvasHeight = useScreen ? gif->SHeight : image.Height;
+  return true;
+}
+
+bool ReadGifFrameRows(GifFileType* gif, const GifFrame& frame,
+                      const std::function<void(int canvasRow, const GifPixelType* indices)>& row) {
+  std::vector<GifPixelType> line;
+  std::vector<int> order;
+  try {
+    line.resize(static_cast<std::size_t>(frame.width));
+    order = GifRowOrder(frame.height, gif->Image.Interlace);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (const int frameRow : order) {
+    if (DGifGetLine(gif, line.data(), frame.width) == GIF_ERROR) {
+      return false;
+    }
+    const int y = frame.top + frameRow;
+    if (y < frame.canvasHeight) { // a frame reaching beyond the screen is cut off there
+      row(y, line.data());
+    }
+  }
   return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -50,5 +51,11 @@ bool ReadGifFrame(GifFileType* gif, GifFrame& frame);
 // The order in which a frame's rows arrive: top to bottom, or the four passes of an interlaced
 // frame (every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1).
 std::vector<int> GifRowOrder(int height, bool interlaced);
+
+// Reads the frame's rows (after ReadGifFrame) in the order they arrive and hands each one inside the
+// canvas to `row` with its canvas row and the frame's colour indices (frame.width of them); rows
+// beyond the canvas are read and dropped. False when a row is damaged or memory runs out.
+bool ReadGifFrameRows(GifFileType* gif, const GifFrame& frame,
+                      const std::function<void(int canvasRow, const GifPixelType* indices)>& row);
 
 } // namespace quillore::codecs

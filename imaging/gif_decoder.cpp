@@ -3,8 +3,6 @@
 #include "codecs/gif_reader.h"
 
 #include <algorithm>
-#include <new>
-#include <vector>
 
 namespace quillore::imaging {
 namespace {
@@ -15,31 +13,16 @@ bool DecodeFirstFrame(GifFileType* gif, int transparentIndex, RgbaImage& image) 
     return false;
   }
   const ColorMapObject* colors = frame.colors;
-  const int left = frame.left, top = frame.top, width = frame.canvasWidth, height = frame.canvasHeight;
+  const int left = frame.left, width = frame.canvasWidth, height = frame.canvasHeight;
   if (!DecodedSizeAllowed(static_cast<std::uint64_t>(frame.width),
                           static_cast<std::uint64_t>(frame.height)) ||
       !AllocateRgba(image, static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height))) {
     return false;
   }
-  std::vector<GifPixelType> line;
-  std::vector<int> order;
-  try {
-    line.resize(static_cast<std::size_t>(frame.width));
-    order = codecs::GifRowOrder(frame.height, gif->Image.Interlace);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  for (const int frameRow : order) {
-    if (DGifGetLine(gif, line.data(), frame.width) == GIF_ERROR) {
-      return false;
-    }
-    const int y = top + frameRow;
-    if (y >= height) {
-      continue; // a frame reaching beyond the screen is cut off there
-    }
+  return codecs::ReadGifFrameRows(gif, frame, [&](int y, const GifPixelType* indices) {
     std::uint8_t* out = image.Row(y);
     for (int x = 0; x < frame.width && left + x < width; ++x) {
-      const int index = line[static_cast<std::size_t>(x)];
+      const int index = indices[x];
       if (index == transparentIndex) {
         continue;
       }
@@ -52,8 +35,7 @@ bool DecodeFirstFrame(GifFileType* gif, int transparentIndex, RgbaImage& image) 
       }
       pixel[3] = 255;
     }
-  }
-  return true;
+  });
 }
 
 } // namespace

@@ -255,24 +255,12 @@ PixPtr DecodeGifFrame(GifFileType* gif, int transparentIndex, std::int64_t maxPi
     return nullptr;
   }
   std::memset(pixGetData(pix.get()), fill, static_cast<std::size_t>(pixGetWpl(pix.get())) * 4 * height);
-  std::vector<GifPixelType> line;
-  std::vector<int> order;
-  try {
-    line.resize(static_cast<std::size_t>(frame.width));
-    order = codecs::GifRowOrder(frame.height, gif->Image.Interlace);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
   const int visible = std::max(0, std::min(frame.width, width - left));
-  for (const int frameRow : order) {
-    if (DGifGetLine(gif, line.data(), frame.width) == GIF_ERROR) {
-      return nullptr;
-    }
-    const int y = top + frameRow;
-    if (y >= height) {
-      continue; // a frame reaching beyond the screen is cut off there
-    }
-    std::memcpy(RowBytes(pix.get(), y) + left, line.data(), static_cast<std::size_t>(visible));
+  const bool read = codecs::ReadGifFrameRows(gif, frame, [&](int y, const GifPixelType* indices) {
+    std::memcpy(RowBytes(pix.get(), y) + left, indices, static_cast<std::size_t>(visible));
+  });
+  if (!read) {
+    return nullptr;
   }
   return pix;
 }
