@@ -10,11 +10,15 @@
 // pass out). --stages instead prints where PP-OCR's time goes on each picture and per group.
 //
 //   bench_reading_order [--set=DIR] [--only=NAME-PART] [--no-command] [--no-throughput] [--show=NAME-PART]
+//                       [--fragments=DIR] [--worst=N]
 //   bench_reading_order --stages [--set=DIR] [--only=NAME-PART] [--max-batch=N] [--detection-side=N]
 //
 // (--max-batch and --detection-side change those options of the engine, to compare.)
 //
 // --show prints the truth, the raw fragments with their boxes and the ordered lines of the matching pictures.
+// --fragments=DIR keeps each engine's fragments of each picture in DIR and reads them from there on
+// later runs, so that work on the layout stage is scored in seconds; times are then meaningless.
+// --worst=N lists N pictures per engine at the end (10 by default).
 #include "bench/support/engine_runs.h"
 #include "bench/support/tesseract_command.h"
 #include "service/answer.h"
@@ -111,12 +115,51 @@ struct Reading {
   std::size_t fragments = 0;
 };
 
-Reading Read(service::Engine& engine, const std::string& bytes, const service::Preparation& preparation) {
+// A picture's fragments as kept by --fragments: a line per fragment, its eight numbers, a tab, its text.
+bool LoadFragments(const std::string& path, service::RecognitionResult& result) {
+  std::ifstream in(path);
+  if (!in) {
+    return false;
+  }
+  for (std::string row; std::getline(in, row);) {
+    const std::size_t tab = row.find('\t');
+    service::RecognizedLine line;
+    std::istringstream numbers(row.substr(0, tab));
+    for (int& v : line.box) {
+      numbers >> v;
+    }
+    line.text = tab == std::string::npos ? "" : row.substr(tab + 1);
+    result.lines.push_back(std::move(line));
+  }
+  return true;
+}
+
+void SaveFragments(const std::string& path, const service::RecognitionResult& result) {
+  std::ofstream out(path);
+  for (const auto& line : result.lines) {
+    for (int v : line.box) {
+      out << v << ' ';
+    }
+    out << '\t' << line.text << '\n';
+  }
+  if (!out) {
+    std::fprintf(stderr, "bench_reading_order: cannot write %s\n", path.c_str());
+    std::exit(1);
+  }
+}
+
+Reading Read(service::Engine& engine, const std::string& bytes, const service::Preparation& preparation,
+             const std::string& keptFragments) {
   Reading reading;
   const double cpuStart = bench::OwnCpuSeconds();
   const auto start = Clock::now();
-  const service::RecognitionResult result =
-      service::RecognizePictureBytes(engine, bytes, kMaxPixels, preparation);
+  service::RecognitionResult result;
+  if (keptFragments.empty() || !LoadFragments(keptFragments, result)) {
+    result = service::RecognizePictureBytes(engine, bytes, kMaxPixels, preparation);
+    if (!keptFragments.empty() && result.error == service::PictureError::None) {
+      SaveFragments(keptFragments, result);
+    }
+  }
   reading.recognitionMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   reading.cpuMs = (bench::OwnCpuSeconds() - cpuStart) * 1000;
   if (result.error != service::PictureError::None) {
@@ -360,7 +403,8 @@ void Show(const SetPicture& picture, const std::string& engine, const Reading& r
 int main(int argc, char** argv) {
   bench::StartLikeTheService(argv);
   std::string folder = std::string(QUILLORE_SOURCE_DIR) + "/tests/data/reading-order";
-  std::string only, show;
+  std::string only, show, fragments;
+  int worstListed = 10;
   bool command = true, throughput = true, stages = false;
   ppocr::EngineOptions stageOptions;
   for (int i = 1; i < argc; ++i) {
@@ -371,6 +415,10 @@ int main(int argc, char** argv) {
       only = argument.substr(7);
     } else if (argument.rfind("--show=", 0) == 0) {
       show = argument.substr(7);
+    } else if (argument.rfind("--fragments=", 0) == 0) {
+      fragments = argument.substr(12);
+    } else if (argument.rfind("--worst=", 0) == 0) {
+      worstListed = PositiveNumber(argument, argument.substr(8));
     } else if (argument == "--no-command") {
       command = false;
     } else if (argument.rfind("--max-batch=", 0) == 0) {
@@ -384,7 +432,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: %s [--set=DIR] [--only=NAME-PART] [--no-command] [--no-throughput] "
-                   "[--show=NAME-PART] [--stages]\n",
+                   "[--show=NAME-PART] [--fragments=DIR] [--worst=N] [--stages]\n",
                    argv[0]);
       return 2;
     }
@@ -428,7 +476,9 @@ int main(int argc, char** argv) {
   for (const SetPicture& picture : set) {
     const std::string bytes = ReadFile(folder + "/" + picture.file);
     for (int e = 0; e < 2; ++e) {
-      const Reading reading = Read(*engines[e], bytes, preparations[e]);
+      const Reading reading =
+          Read(*engines[e], bytes, preparations[e],
+               fragments.empty() ? "" : fragments + "/" + picture.file + "." + std::to_string(e) + ".tsv");
       byGroup[e][picture.group].Add(picture, reading);
       byGroup[e]["overall"].Add(picture, reading);
       byLanguage[e][picture.language].Add(picture, reading);
@@ -562,7 +612,7 @@ int main(int argc, char** argv) {
     std::printf("|---|---:|---:|---:|\n");
     int printed = 0;
     for (const Worst& w : worst) {
-      if (w.engine == engine && printed++ < 10) {
+      if (w.engine == engine && printed++ < worstListed) {
         std::printf("| %s | %.1f | %.1f | %.1f |\n", w.file.c_str(), w.raw * 100, w.layout * 100,
                     w.orderFree * 100);
       }

@@ -8,6 +8,7 @@
 #include <map>
 #include <numeric>
 #include <tuple>
+#include <unordered_set>
 #include <utility>
 
 namespace quillore::service {
@@ -37,6 +38,9 @@ constexpr double kRowHeightRatio = 1.8;
 // a gap inside rows (a label and its value, table cells), not a gutter between columns of prose.
 constexpr double kAlignedShare = 0.8;
 constexpr double kLongFragment = 10.0;
+// Beside prose (at least this share of long fragments on a side), nearly every row must be level.
+constexpr double kProseShare = 0.25;
+constexpr double kAlignedBesideProse = 0.95;
 // The part of the smaller side that must be level with the other for such a gap.
 constexpr double kLevelPart = 0.6;
 // Fragments level across such a gap have their centres within this part of the smaller height.
@@ -70,6 +74,8 @@ constexpr double kShortValue = 7.0;
 // A list item's line: fewer words than this (a Chinese character counts half) never runs on into
 // the next line as a paragraph does.
 constexpr double kParagraphWords = 3.0;
+// Panels of one form side by side have widths within this many typical heights of one another.
+constexpr double kSameWidth = 0.5;
 // A table has at least this many rows.
 constexpr std::size_t kTableRows = 3;
 
@@ -360,8 +366,18 @@ private:
                    : std::vector<int>(items.begin() + static_cast<std::ptrdiff_t>(bands[from].first),
                                       items.begin() + static_cast<std::ptrdiff_t>(bands[to - 1].second));
       };
-      const std::vector<int> run = slice(first, last);
-      std::vector<std::vector<int>> columns = Columns(run, interior(common));
+      std::vector<int> run = slice(first, last);
+      bool forms = false;
+      std::vector<std::vector<int>> columns = Columns(run, interior(common), forms);
+      // Panels of one form end together, their rows level across: a row below them in one panel
+      // only is a line under the grid (a hint, a note), read after it.
+      for (int trims = 0; forms && trims < kRunRetries && last - first > kTableRows &&
+                          OnlyBelowOthers(columns, items, bands[last - 1]);
+           ++trims) {
+        --last;
+        run = slice(first, last);
+        columns = Columns(run, interior(common), forms);
+      }
       if (columns.size() < 2 && j - i > 1 && retries < kRunRetries) {
         // No gutter after all: perhaps the first band only made the run look like one (a header
         // whose pieces leave a gap that the columns below do not share). Try again after it.
@@ -453,7 +469,28 @@ private:
 
   // The run's fragments split at its gutters, with neighbours merged where the gap between them is
   // no gutter after all.
-  std::vector<std::vector<int>> Columns(const std::vector<int>& run, const std::vector<Interval>& gutters) {
+  // Whether the band's fragments sit in one column, below everything of the others.
+  bool OnlyBelowOthers(const std::vector<std::vector<int>>& columns, const std::vector<int>& items,
+                       std::pair<std::size_t, std::size_t> band) const {
+    const std::unordered_set<int> inBand(items.begin() + static_cast<std::ptrdiff_t>(band.first),
+                                         items.begin() + static_cast<std::ptrdiff_t>(band.second));
+    const double top = BandTop(items, band);
+    int homes = 0;
+    for (const std::vector<int>& column : columns) {
+      const auto own = static_cast<std::size_t>(
+          std::count_if(column.begin(), column.end(), [&](int i) { return inBand.contains(i); }));
+      if (own == inBand.size()) {
+        ++homes;
+      } else if (own != 0 || std::any_of(column.begin(), column.end(), [&](int i) { return R(i).b > top; })) {
+        return false;
+      }
+    }
+    return homes == 1;
+  }
+
+  std::vector<std::vector<int>> Columns(const std::vector<int>& run, const std::vector<Interval>& gutters,
+                                        bool& forms) {
+    forms = false;
     std::vector<std::vector<int>> columns(gutters.size() + 1);
     for (int i : run) {
       std::size_t slot = 0;
@@ -463,6 +500,7 @@ private:
       columns[slot].push_back(i);
     }
     std::erase_if(columns, [](const std::vector<int>& c) { return c.empty(); });
+    const std::vector<std::vector<int>> slots = columns;
     for (bool merged = true; merged && columns.size() > 1;) {
       merged = false;
       std::vector<std::vector<int>> next;
@@ -477,7 +515,79 @@ private:
       }
       columns = std::move(next);
     }
+    if (columns.size() == 1) {
+      if (std::vector<std::vector<int>> panels = RepeatedForms(slots); !panels.empty()) {
+        forms = true;
+        return panels;
+      }
+    }
     return columns;
+  }
+
+  // Panels side by side that repeat one form (labels and their values, of one overall width, with
+  // at least a table's rows) are columns even though their rows are level across too: a grid of
+  // settings, read panel by panel, not one table. The slots are cut into consecutive panels of one
+  // width; empty when they form no such grid.
+  std::vector<std::vector<int>> RepeatedForms(const std::vector<std::vector<int>>& slots) const {
+    std::vector<Rect> extents;
+    for (const std::vector<int>& slot : slots) {
+      Rect extent = R(slot[0]);
+      for (int i : slot) {
+        extent.Add(R(i));
+      }
+      extents.push_back(extent);
+    }
+    // Whether slots [from, to) make one panel: every value level with a label of the panel's first slot.
+    const auto panel = [&](std::size_t from, std::size_t to) {
+      std::vector<int> labels = Sorted(slots[from]);
+      if (labels.size() < kTableRows) {
+        return false;
+      }
+      for (std::size_t k = from + 1; k < to; ++k) {
+        if (slots[k].size() < kTableRows ||
+            Across(Sorted(slots[k]), labels).aligned != static_cast<int>(slots[k].size())) {
+          return false;
+        }
+      }
+      return true;
+    };
+    for (std::size_t end = 1; end < slots.size(); ++end) {
+      const double width = extents[end - 1].r - extents[0].l;
+      std::vector<std::size_t> cuts = {0, end};
+      while (cuts.back() < slots.size()) {
+        std::size_t next = cuts.back();
+        while (next < slots.size() && extents[next].r - extents[cuts.back()].l < width - kSameWidth * unit_) {
+          ++next;
+        }
+        if (next == slots.size() ||
+            std::abs(extents[next].r - extents[cuts.back()].l - width) > kSameWidth * unit_) {
+          break;
+        }
+        cuts.push_back(next + 1);
+      }
+      if (cuts.back() != slots.size()) {
+        continue;
+      }
+      // Columns of one width alone are a table's: some panel pairs labels with values.
+      bool grid = false;
+      for (std::size_t g = 0; g + 1 < cuts.size(); ++g) {
+        grid |= cuts[g + 1] - cuts[g] > 1;
+      }
+      for (std::size_t g = 0; g + 1 < cuts.size() && grid; ++g) {
+        grid = panel(cuts[g], cuts[g + 1]);
+      }
+      if (grid) {
+        std::vector<std::vector<int>> panels;
+        for (std::size_t g = 0; g + 1 < cuts.size(); ++g) {
+          panels.emplace_back();
+          for (std::size_t k = cuts[g]; k < cuts[g + 1]; ++k) {
+            panels.back().insert(panels.back().end(), slots[k].begin(), slots[k].end());
+          }
+        }
+        return panels;
+      }
+    }
+    return {};
   }
 
   struct SideCounts {
@@ -560,6 +670,12 @@ private:
     return Median(widths);
   }
 
+  std::vector<int> Sorted(std::vector<int> items) const {
+    std::sort(items.begin(), items.end(),
+              [&](int x, int y) { return std::tie(R(x).t, x) < std::tie(R(y).t, y); });
+    return items;
+  }
+
   // A gap between two neighbouring columns is a gutter when it persists with text on both sides over
   // several rows, and it does not merely separate the cells of rows that line up across it.
   bool IsGutter(std::vector<int> a, std::vector<int> b) const {
@@ -586,7 +702,15 @@ private:
     const bool mostlyLevel = static_cast<double>(smaller.aligned) >=
                              kLevelPart * static_cast<double>(std::min(a.size(), b.size()));
     const bool shortFragments = std::min(MedianWidth(a), MedianWidth(b)) < kLongFragment * unit_;
-    return !(alignedShare >= kAlignedShare && mostlyLevel && shortFragments);
+    // Wrapped prose on either side (a share of long lines) makes rows level across only by the
+    // chance of one pitch: then only rows level without exception are a form's.
+    const auto longShare = [&](const std::vector<int>& side) {
+      const auto longOnes =
+          std::count_if(side.begin(), side.end(), [&](int i) { return R(i).W() >= kLongFragment * unit_; });
+      return static_cast<double>(longOnes) / static_cast<double>(side.size());
+    };
+    const bool prose = std::max(longShare(a), longShare(b)) >= kProseShare;
+    return !(alignedShare >= (prose ? kAlignedBesideProse : kAlignedShare) && mostlyLevel && shortFragments);
   }
 
   int NewBlock(int parent, bool column) {

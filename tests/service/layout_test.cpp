@@ -281,6 +281,42 @@ std::vector<OrderCase> OrderCases() {
                       "Accent",  "Size",    "Applies", "Compact", "Fit",     "Windows"}});
   }
   {
+    // An article with a side column whose rows happen to be level with the article's first rows:
+    // short lines level across, but the article's long wrapped lines make it prose, not a form.
+    const Fragments f = {
+        Box(30, 76, 480, 33, "Title"),  Box(830, 79, 66, 20, "About"),   Box(30, 122, 184, 19, "By"),
+        Box(830, 117, 300, 19, "Bio1"), Box(830, 141, 155, 19, "Bio2"),  Box(30, 157, 690, 23, "P1a"),
+        Box(30, 184, 168, 18, "P1b"),   Box(830, 182, 67, 20, "Recent"), Box(30, 222, 690, 19, "P2a"),
+        Box(830, 222, 137, 18, "R1"),   Box(30, 245, 73, 22, "P2b"),     Box(830, 254, 166, 18, "R2"),
+        Box(30, 285, 598, 18, "P3"),    Box(830, 285, 136, 18, "R3"),    Box(30, 335, 102, 21, "Heading"),
+        Box(30, 371, 687, 16, "P4a"),   Box(30, 396, 134, 18, "P4b")};
+    cases.push_back({"side column level with an article's first rows",
+                     f,
+                     {"Title", "By", "P1a", "P1b", "P2a", "P2b", "P3", "Heading", "P4a", "P4b", "About",
+                      "Bio1", "Bio2", "Recent", "R1", "R2", "R3"}});
+  }
+  {
+    // Two panels of one form side by side, each labels with right-aligned values, of one width and
+    // level across: read panel by panel (peers read them as one table), the row above them and the
+    // hint below them in place.
+    Fragments f = {Box(240, 110, 130, 20, "Keymap"), Box(1038, 114, 100, 20, "Default"),
+                   Box(240, 178, 64, 20, "Edit"), Box(712, 178, 70, 20, "View")};
+    const char* const left[] = {"Copy", "Paste", "Undo", "Find"};
+    const char* const right[] = {"Zoom", "Shrink", "Full", "Side"};
+    for (int row = 0; row < 4; ++row) {
+      const int y = 212 + 39 * row;
+      f.push_back(Box(240, y, 70, 20, left[row]));
+      f.push_back(Box(634, y, 43, 20, std::string("Ctrl+") + left[row][0]));
+      f.push_back(Box(712, y, 100, 20, right[row]));
+      f.push_back(Box(1106, y, 43, 20, std::string("Ctrl+") + right[row][0]));
+    }
+    f.push_back(Box(240, 375, 241, 18, "Hint"));
+    cases.push_back({"two panels of one form",
+                     f,
+                     {"Keymap Default", "Edit", "Copy Ctrl+C", "Paste Ctrl+P", "Undo Ctrl+U", "Find Ctrl+F",
+                      "View", "Zoom Ctrl+Z", "Shrink Ctrl+S", "Full Ctrl+F", "Side Ctrl+S", "Hint"}});
+  }
+  {
     // A dialog: its message, then the button row as one line.
     Fragments f = {Box(20, 20, 400, 20, "Save changes?"), Box(300, 80, 60, 24, "Cancel"),
                    Box(380, 80, 40, 24, "OK")};
