@@ -38,13 +38,10 @@ constexpr double kRowHeightRatio = 1.8;
 // a gap inside rows (a label and its value, table cells), not a gutter between columns of prose.
 constexpr double kAlignedShare = 0.8;
 constexpr double kLongFragment = 10.0;
-// Beside prose (at least this share of long fragments on a side), nearly every row must be level.
-constexpr double kProseShare = 0.25;
-constexpr double kAlignedBesideProse = 0.95;
 // The part of the smaller side that must be level with the other for such a gap.
 constexpr double kLevelPart = 0.6;
 // Fragments level across such a gap have their centres within this part of the smaller height.
-constexpr double kLevelCentres = 0.3;
+constexpr double kLevelCentres = 0.4;
 // A band at either end of a run that is this many times the run's usual gap (at least a typical
 // height) away from the rest is no part of its columns.
 constexpr double kApartGap = 1.5;
@@ -593,15 +590,17 @@ private:
   struct SideCounts {
     int overlapping = 0; // fragments with text across the gap in their row
     int aligned = 0;     // of those, fragments on one visual row with one across
+    int alone = 0;       // fragments beside the other side's text with no row level across
   };
 
   // How the fragments of `a` meet those of `b` (sorted by top) row by row.
   SideCounts Across(const std::vector<int>& a, const std::vector<int>& b) const {
     std::vector<double> tops(b.size());
-    double tallest = 0;
+    double tallest = 0, bottom = -HUGE_VAL;
     for (std::size_t k = 0; k < b.size(); ++k) {
       tops[k] = R(b[k]).t;
       tallest = std::max(tallest, R(b[k]).H());
+      bottom = std::max(bottom, R(b[k]).b);
     }
     SideCounts counts;
     for (int i : a) {
@@ -626,40 +625,53 @@ private:
       }
       counts.overlapping += both ? 1 : 0;
       counts.aligned += aligned ? 1 : 0;
+      counts.alone += !aligned && !tops.empty() && f.t >= tops.front() && f.b <= bottom ? 1 : 0;
     }
     return counts;
   }
 
-  // The left edges where the rows of `items` (sorted by top) start, one per row.
-  std::vector<double> RowStarts(const std::vector<int>& items) const {
-    std::vector<double> starts;
+  // The left edges where the rows of `items` (sorted by top) start, or the right edges where they
+  // end, one per row.
+  std::vector<double> RowEdges(const std::vector<int>& items, bool ends) const {
+    std::vector<double> edges;
     double bottom = -HUGE_VAL;
     for (int i : items) {
       const Rect& f = R(i);
-      if (!starts.empty() && f.t < bottom - kBandOverlap * std::min(f.H(), unit_)) {
-        starts.back() = std::min(starts.back(), f.l);
+      if (!edges.empty() && f.t < bottom - kBandOverlap * std::min(f.H(), unit_)) {
+        edges.back() = ends ? std::max(edges.back(), f.r) : std::min(edges.back(), f.l);
         bottom = std::max(bottom, f.b);
       } else {
-        starts.push_back(f.l);
+        edges.push_back(ends ? f.r : f.l);
         bottom = f.b;
       }
     }
-    return starts;
+    return edges;
   }
 
-  // Whether the rows of `items` (sorted by top) start level, as a column's do.
-  bool StartsLevel(const std::vector<int>& items) const {
-    std::vector<double> starts = RowStarts(items);
-    std::sort(starts.begin(), starts.end());
+  // The most rows of `items` (sorted by top) whose edges are level, and the number of rows.
+  std::pair<std::size_t, std::size_t> LevelRows(const std::vector<int>& items, bool ends) const {
+    std::vector<double> edges = RowEdges(items, ends);
+    std::sort(edges.begin(), edges.end());
     std::size_t most = 0;
-    for (std::size_t from = 0, to = 0; to < starts.size(); ++to) {
-      while (starts[to] - starts[from] > kStartTolerance * unit_) {
+    for (std::size_t from = 0, to = 0; to < edges.size(); ++to) {
+      while (edges[to] - edges[from] > kStartTolerance * unit_) {
         ++from;
       }
       most = std::max(most, to - from + 1);
     }
+    return {most, edges.size()};
+  }
+
+  // Whether the rows of `items` (sorted by top) start level, as a column's do, and not merely as
+  // level as they end, as right-aligned values of one piece a row do.
+  bool StartsLevel(const std::vector<int>& items) const {
+    const auto [starts, rows] = LevelRows(items, false);
     // Two rows that start apart are no column either.
-    return most >= 2 && static_cast<double>(most) >= kAlignedStarts * static_cast<double>(starts.size());
+    if (starts < 2 || static_cast<double>(starts) < kAlignedStarts * static_cast<double>(rows)) {
+      return false;
+    }
+    const std::size_t ends = LevelRows(items, true).first;
+    return starts >= ends;
   }
 
   double MedianWidth(const std::vector<int>& items) const {
@@ -702,15 +714,10 @@ private:
     const bool mostlyLevel = static_cast<double>(smaller.aligned) >=
                              kLevelPart * static_cast<double>(std::min(a.size(), b.size()));
     const bool shortFragments = std::min(MedianWidth(a), MedianWidth(b)) < kLongFragment * unit_;
-    // Wrapped prose on either side (a share of long lines) makes rows level across only by the
-    // chance of one pitch: then only rows level without exception are a form's.
-    const auto longShare = [&](const std::vector<int>& side) {
-      const auto longOnes =
-          std::count_if(side.begin(), side.end(), [&](int i) { return R(i).W() >= kLongFragment * unit_; });
-      return static_cast<double>(longOnes) / static_cast<double>(side.size());
-    };
-    const bool prose = std::max(longShare(a), longShare(b)) >= kProseShare;
-    return !(alignedShare >= (prose ? kAlignedBesideProse : kAlignedShare) && mostlyLevel && shortFragments);
+    // Labels may lack values (a heading, a description below), but a value always has its label:
+    // text on the right beside the left side's, with no row level across, is a column's own line
+    // that meets the other column's level only by the chance of one pitch.
+    return !(alignedShare >= kAlignedShare && mostlyLevel && shortFragments && ba.alone == 0);
   }
 
   int NewBlock(int parent, bool column) {

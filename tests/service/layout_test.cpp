@@ -263,6 +263,18 @@ std::vector<OrderCase> OrderCases() {
                       "Open new windows in Last used folder", "Animation speed Normal"}});
   }
   {
+    // Right-aligned values, two of them starting level by chance, their boxes a few pixels lower
+    // than their labels' (a detector's boxes for another weight of type): still one row each.
+    Fragments f = {Box(232, 287, 106, 20, "Lock screen"), Box(848, 291, 95, 23, "Sender"),
+                   Box(229, 345, 80, 22, "Per app"),      Box(232, 381, 34, 21, "Cal"),
+                   Box(907, 386, 37, 22, "Banner"),       Box(230, 431, 33, 20, "Mail"),
+                   Box(892, 437, 50, 21, "Badge"),        Box(231, 482, 49, 20, "Notes"),
+                   Box(906, 485, 54, 25, "Off")};
+    cases.push_back({"right-aligned values, lower than their labels",
+                     f,
+                     {"Lock screen Sender", "Per app", "Cal Banner", "Mail Badge", "Notes Off"}});
+  }
+  {
     // A side menu whose first items sit beside the panel's title and first row, set apart from the
     // rest by a wider gap than the menu's own: they start where the columns below start, so they
     // are the columns' first rows, not a bar across them.
