@@ -60,11 +60,9 @@ constexpr double kIndentTolerance = 0.6;
 constexpr double kPitchTolerance = 1.3;
 constexpr double kMaxPitch = 2.0;
 constexpr double kParagraphHeightRatio = 1.3;
-// Lines start level, as a column's do, when their left edges are within this many typical heights
-// of one another; the rows right of a gutter start level in at least kAlignedStarts of them (a
-// label's right-aligned values do not).
+// Lines start (or end) level, as a column's do, when their left (right) edges are within this many
+// typical heights of one another.
 constexpr double kStartTolerance = 0.5;
-constexpr double kAlignedStarts = 0.4;
 // Values beside labels are short, a few words (in typical heights); a chat pane's bubbles, which
 // start wherever their side puts them, are longer.
 constexpr double kShortValue = 7.0;
@@ -648,8 +646,8 @@ private:
     return edges;
   }
 
-  // The most rows of `items` (sorted by top) whose edges are level, and the number of rows.
-  std::pair<std::size_t, std::size_t> LevelRows(const std::vector<int>& items, bool ends) const {
+  // The most rows of `items` (sorted by top) whose edges are level.
+  std::size_t LevelRows(const std::vector<int>& items, bool ends) const {
     std::vector<double> edges = RowEdges(items, ends);
     std::sort(edges.begin(), edges.end());
     std::size_t most = 0;
@@ -659,19 +657,16 @@ private:
       }
       most = std::max(most, to - from + 1);
     }
-    return {most, edges.size()};
+    return most;
   }
 
-  // Whether the rows of `items` (sorted by top) start level, as a column's do, and not merely as
-  // level as they end, as right-aligned values of one piece a row do.
+  // Whether the rows of `items` (sorted by top) start level, as a column's do (a chat pane's too,
+  // its names and bubbles starting at two indents), at least as often as they end level, as a
+  // label's right-aligned values do.
   bool StartsLevel(const std::vector<int>& items) const {
-    const auto [starts, rows] = LevelRows(items, false);
+    const std::size_t starts = LevelRows(items, false);
     // Two rows that start apart are no column either.
-    if (starts < 2 || static_cast<double>(starts) < kAlignedStarts * static_cast<double>(rows)) {
-      return false;
-    }
-    const std::size_t ends = LevelRows(items, true).first;
-    return starts >= ends;
+    return starts >= 2 && starts >= LevelRows(items, true);
   }
 
   double MedianWidth(const std::vector<int>& items) const {

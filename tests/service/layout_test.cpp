@@ -329,6 +329,32 @@ std::vector<OrderCase> OrderCases() {
                       "View", "Zoom Ctrl+Z", "Shrink Ctrl+S", "Full Ctrl+F", "Side Ctrl+S", "Hint"}});
   }
   {
+    // A chat list beside a chat pane whose senders' names start at one indent and their bubbles a
+    // few pixels further in, among short timestamps and replies: the pane starts level more often
+    // than it ends level, so it is a column (read as right-aligned values, the list's rows each
+    // took a line of the pane).
+    const Fragments f = {Box(122, 73, 150, 21, "Lantern"),    Box(295, 74, 31, 14, "14:20"),
+                         Box(123, 96, 134, 18, "Emma: demo"), Box(743, 93, 33, 16, "14:02"),
+                         Box(415, 121, 35, 13, "Emma"),       Box(122, 135, 94, 22, "Wang Lei"),
+                         Box(294, 136, 32, 16, "13:05"),      Box(122, 156, 83, 20, "Merged"),
+                         Box(425, 147, 346, 18, "Client"),    Box(426, 168, 48, 17, "Wed"),
+                         Box(123, 199, 68, 17, "HR"),         Box(298, 197, 29, 17, "Yday"),
+                         Box(415, 203, 25, 15, "Wang"),       Box(123, 219, 137, 18, "Leave"),
+                         Box(425, 231, 264, 18, "OK"),        Box(123, 261, 103, 17, "Coffee"),
+                         Box(300, 260, 22, 14, "Mon"),        Box(124, 281, 68, 19, "Who"),
+                         Box(784, 276, 299, 18, "Slides"),    Box(415, 312, 35, 13, "Emma"),
+                         Box(424, 339, 55, 17, "Thanks"),     Box(1043, 380, 53, 22, "+1"),
+                         Box(742, 421, 35, 16, "14:20"),      Box(415, 450, 35, 13, "Emma"),
+                         Box(424, 476, 300, 18, "Reminder"),  Box(358, 743, 167, 22, "Type"),
+                         Box(1071, 744, 69, 20, "Send")};
+    cases.push_back({"chat list beside a pane of names and bubbles",
+                     f,
+                     {"Lantern 14:20", "Emma: demo", "Wang Lei 13:05", "Merged",   "HR Yday", "Leave",
+                      "Coffee Mon",    "Who",        "14:02",          "Emma",     "Client",  "Wed",
+                      "Wang",          "OK",         "Slides",         "Emma",     "Thanks",  "+1",
+                      "14:20",         "Emma",       "Reminder",       "Type Send"}});
+  }
+  {
     // A dialog: its message, then the button row as one line.
     Fragments f = {Box(20, 20, 400, 20, "Save changes?"), Box(300, 80, 60, 24, "Cancel"),
                    Box(380, 80, 40, 24, "OK")};
