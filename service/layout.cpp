@@ -45,6 +45,8 @@ constexpr double kLevelCentres = 0.4;
 // A band at either end of a run that is this many times the run's usual gap (at least a typical
 // height) away from the rest is no part of its columns.
 constexpr double kApartGap = 1.5;
+// The pieces of a bar across columns have their centres within this part of the smaller height.
+constexpr double kBarLevel = 0.25;
 // A band at the end of a run this many times its usual gap below the rest is a footer.
 constexpr double kFooterGap = 4.0;
 // Runs without a gutter that are tried again one band later, before giving up on the rest of a set
@@ -417,17 +419,23 @@ private:
     return bottom;
   }
 
-  // Whether the band has text left and right of one of the gutters.
+  // Whether the band has level pieces left and right of one of the gutters, as a bar across them.
   bool Crosses(const std::vector<int>& items, std::pair<std::size_t, std::size_t> band,
                const std::vector<Interval>& gutters) const {
     for (const Interval& g : gutters) {
-      bool left = false, right = false;
       for (std::size_t k = band.first; k < band.second; ++k) {
-        left |= R(items[k]).Cx() < g.l;
-        right |= R(items[k]).Cx() > g.r;
-      }
-      if (left && right) {
-        return true;
+        const Rect& f = R(items[k]);
+        if (f.Cx() >= g.l) {
+          continue;
+        }
+        // A bar's pieces stand level; the first rows of two columns (a list's search box, a
+        // chat's title) only happen to share a band.
+        for (std::size_t m = band.first; m < band.second; ++m) {
+          const Rect& h = R(items[m]);
+          if (h.Cx() > g.r && std::abs(f.Cy() - h.Cy()) <= kBarLevel * std::min(f.H(), h.H())) {
+            return true;
+          }
+        }
       }
     }
     return false;

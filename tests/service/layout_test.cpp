@@ -355,6 +355,24 @@ std::vector<OrderCase> OrderCases() {
                       "14:20",         "Emma",       "Reminder",       "Type Send"}});
   }
   {
+    // A chat list's search box and the open chat's title share the top band, set apart from what
+    // follows, but they do not stand level as a bar's pieces do: each is its column's first line.
+    const Fragments f = {
+        Box(83, 21, 76, 19, "Search"),    Box(349, 12, 88, 22, "Title"),   Box(122, 70, 34, 20, "Zhang"),
+        Box(282, 70, 33, 15, "15:31"),    Box(728, 70, 35, 15, "12:40"),   Box(122, 90, 43, 19, "Bye"),
+        Box(414, 102, 349, 21, "Hello"),  Box(123, 132, 62, 19, "Club"),   Box(282, 132, 33, 15, "15:02"),
+        Box(416, 124, 96, 22, "Total"),   Box(122, 152, 68, 17, "Booked"), Box(415, 171, 347, 18, "Also"),
+        Box(123, 195, 78, 17, "Liu"),     Box(282, 193, 34, 16, "12:48"),  Box(414, 193, 23, 18, "Prints"),
+        Box(123, 215, 106, 17, "Bills"),  Box(890, 239, 172, 17, "Sure"),  Box(123, 257, 62, 19, "Desk"),
+        Box(287, 255, 28, 17, "Yday"),    Box(123, 277, 68, 17, "Parcel"), Box(787, 283, 276, 20, "Myself"),
+        Box(416, 329, 245, 21, "Weekend")};
+    cases.push_back(
+        {"a list's search box beside a chat's title",
+         f,
+         {"Search", "Zhang 15:31", "Bye", "Club 15:02", "Booked", "Liu 12:48", "Bills", "Desk Yday", "Parcel",
+          "Title", "12:40", "Hello", "Total", "Also", "Prints", "Sure", "Myself", "Weekend"}});
+  }
+  {
     // A dialog: its message, then the button row as one line.
     Fragments f = {Box(20, 20, 400, 20, "Save changes?"), Box(300, 80, 60, 24, "Cancel"),
                    Box(380, 80, 40, 24, "OK")};
