@@ -25,8 +25,10 @@ constexpr double kTurnedMargin = 2.0;
 constexpr double kBandOverlap = 0.25;
 // Part of its height a detected box may stick out beyond its text on either side.
 constexpr double kBoxPadding = 0.4;
-// A gutter is at least this many typical heights wide.
+// A gutter is at least this many typical heights wide where it starts; a box that sticks out a
+// little further (a detector's box runs past its text) may narrow it down to the second.
 constexpr double kMinGutter = 0.5;
+constexpr double kKeptGutter = 0.25;
 // A gutter needs text on both sides in at least this many rows.
 constexpr int kGutterRows = 2;
 // Overlap (part of the smaller height) that counts as text on both sides of a gap.
@@ -301,10 +303,10 @@ private:
       }
       return out;
     };
-    const auto interior = [&](const std::vector<Interval>& gaps) {
+    const auto interior = [&](const std::vector<Interval>& gaps, double width = kKeptGutter) {
       std::vector<Interval> out;
       for (const Interval& g : gaps) {
-        if (g.l > left && g.r < right && g.r - g.l >= kMinGutter * unit_) {
+        if (g.l > left && g.r < right && g.r - g.l >= width * unit_) {
           out.push_back(g);
         }
       }
@@ -322,7 +324,7 @@ private:
     for (std::size_t i = 0; i < bands.size();) {
       std::vector<Interval> common = holes(bands[i]);
       std::size_t j = i + 1;
-      if (!interior(common).empty()) {
+      if (!interior(common, kMinGutter).empty()) {
         for (; j < bands.size(); ++j) {
           std::vector<Interval> next = Intersect(common, holes(bands[j]));
           if (interior(next).empty()) {

@@ -373,6 +373,18 @@ std::vector<OrderCase> OrderCases() {
           "Title", "12:40", "Hello", "Total", "Also", "Prints", "Sure", "Myself", "Weekend"}});
   }
   {
+    // Three columns of a newspaper with narrow gutters, one box of the middle column running past
+    // its text up to the third column's edge: the gutter narrows there but goes on.
+    Fragments f;
+    Column(f, 49, 174, 26, 420, 8, "A", 22);
+    Column(f, 491, 174, 26, 420, 8, "B", 22);
+    Column(f, 932, 174, 26, 420, 8, "C", 22);
+    f[13].box[2] = f[13].box[4] = 935;
+    f[19].box[0] = f[19].box[6] = 928;
+    cases.push_back(
+        {"a box running into a narrow gutter", f, Concat({Names("A", 8), Names("B", 8), Names("C", 8)})});
+  }
+  {
     // A dialog: its message, then the button row as one line.
     Fragments f = {Box(20, 20, 400, 20, "Save changes?"), Box(300, 80, 60, 24, "Cancel"),
                    Box(380, 80, 40, 24, "OK")};
