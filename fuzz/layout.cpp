@@ -1,6 +1,7 @@
 // The layout stage on any fragments: every byte string becomes fragments (eight 16-bit coordinates,
 // then a length and that many bytes of text), and every layout must read each text exactly once and
-// keep every box inside the boxes around it. The first two bytes give the picture's size.
+// keep every box inside the boxes around it, also after cutting lines run across gutters. The first
+// two bytes give the picture's size.
 #include "service/layout.h"
 
 #include "tests/service/layout_invariants.h"
@@ -21,6 +22,18 @@ constexpr std::size_t kMaxFragments = 2000;
 
 int Coordinate(const std::uint8_t* p) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | p[1] << 8));
+}
+
+std::string Letters(const std::vector<Fragment>& fragments) {
+  std::string all;
+  for (const Fragment& f : fragments) {
+    for (const char c : f.text) {
+      if (c != ' ') {
+        all += c;
+      }
+    }
+  }
+  return all;
 }
 
 } // namespace
@@ -46,6 +59,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string broken = LayoutBroken(fragments, layout);
   if (!broken.empty()) {
     std::fprintf(stderr, "broken: %s\n", broken.c_str());
+    std::abort();
+  }
+  // Lines cut across gutters keep every character but the spaces at the cuts, in order.
+  const std::vector<Fragment> cut = CutAcrossGutters(fragments);
+  if (Letters(cut) != Letters(fragments)) {
+    std::fprintf(stderr, "cutting lost or moved characters\n");
+    std::abort();
+  }
+  const std::string cutBroken = LayoutBroken(cut, ArrangeFragments(cut, width, height));
+  if (!cutBroken.empty()) {
+    std::fprintf(stderr, "broken after cutting: %s\n", cutBroken.c_str());
     std::abort();
   }
   return 0;

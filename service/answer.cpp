@@ -167,7 +167,7 @@ std::vector<Fragment> FragmentsOf(const std::vector<RecognizedLine>& lines) {
   for (const RecognizedLine& line : lines) {
     fragments.push_back({line.box, line.text, 1.0F});
   }
-  return fragments;
+  return CutAcrossGutters(fragments);
 }
 
 std::string WriteError(std::string_view message) {

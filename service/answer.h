@@ -36,7 +36,7 @@ std::string WriteAnswer(const std::vector<RecognizedLine>& lines);
 // It holds no "text" key and no "position" key, so cutting finds the same sections as without it.
 std::string WriteLayoutAnswer(const Layout& layout);
 
-// The recognised lines as fragments for the layout stage.
+// The recognised lines as fragments for the layout stage, lines run across a gutter cut in two.
 std::vector<Fragment> FragmentsOf(const std::vector<RecognizedLine>& lines);
 
 // {"error": "..."}

@@ -1038,7 +1038,168 @@ private:
   Layout layout_;
 };
 
+// Cutting lines that a detector ran across a gutter.
+// A line this many typical heights wide may bridge two columns.
+constexpr double kCutWidth = 12.0;
+// Its neighbours are the other rows within this many typical heights above and below it.
+constexpr double kCutWindow = 4.0;
+// Neighbours starting (ending) within this many typical heights of its left (right) edge belong to
+// its first (last) column; a column's lines run at least kCutColumn heights into it.
+constexpr double kCutEdge = 1.0;
+constexpr double kCutColumn = 3.0;
+// The gutter between those columns is at least this many typical heights wide.
+constexpr double kCutGutter = 0.25;
+// A line's lean (the rise of its top edge over its height) below which it is level enough to cut.
+constexpr double kCutLevel = 0.25;
+
+bool MostlyCjk(std::string_view text) {
+  std::size_t cjk = 0, other = 0;
+  for (const char32_t c : CodePoints(text)) {
+    if (c != U' ') {
+      (IsCjk(c) ? cjk : other) += 1;
+    }
+  }
+  return cjk >= other;
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && text.back() == ' ') {
+    text.pop_back();
+  }
+  std::size_t start = 0;
+  while (start < text.size() && text[start] == ' ') {
+    ++start;
+  }
+  return text.substr(start);
+}
+
+// Byte offsets of the code points of `text`, with its size at the end.
+std::vector<std::size_t> CodePointOffsets(std::string_view text) {
+  std::vector<std::size_t> offsets;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    offsets.push_back(at);
+    const Utf8Character c = FirstUtf8Character(text.substr(at));
+    at += c.length == 0 ? 1 : c.length;
+  }
+  offsets.push_back(text.size());
+  return offsets;
+}
+
 } // namespace
+
+std::vector<Fragment> CutAcrossGutters(const std::vector<Fragment>& fragments) {
+  struct Extent {
+    double l, t, r, b;
+  };
+  std::vector<Extent> extents;
+  std::vector<double> heights;
+  for (const Fragment& f : fragments) {
+    const auto [l, r] = std::minmax({f.box[0], f.box[2], f.box[4], f.box[6]});
+    const auto [t, b] = std::minmax({f.box[1], f.box[3], f.box[5], f.box[7]});
+    extents.push_back(
+        {static_cast<double>(l), static_cast<double>(t), static_cast<double>(r), static_cast<double>(b)});
+    if (!f.text.empty()) {
+      heights.push_back(b - t);
+    }
+  }
+  if (heights.empty()) {
+    return fragments;
+  }
+  const double unit = std::max(1.0, Median(heights));
+  std::vector<std::size_t> byTop(fragments.size());
+  std::iota(byTop.begin(), byTop.end(), std::size_t{0});
+  std::sort(byTop.begin(), byTop.end(),
+            [&](std::size_t a, std::size_t b) { return extents[a].t < extents[b].t; });
+
+  std::vector<Fragment> out;
+  out.reserve(fragments.size());
+  for (std::size_t i = 0; i < fragments.size(); ++i) {
+    const Fragment& f = fragments[i];
+    const Extent& e = extents[i];
+    const double h = e.b - e.t;
+    const bool level =
+        std::abs(f.box[1] - f.box[3]) <= kCutLevel * h && std::abs(f.box[7] - f.box[5]) <= kCutLevel * h;
+    if (!level || h <= 0 || h > 2 * unit || e.r - e.l < kCutWidth * unit || f.text.empty()) {
+      out.push_back(f);
+      continue;
+    }
+    // The first column's lines end at `gl` at most, the last column's start at `gr` at least, each
+    // with lines above and below this one; nothing else crosses between them.
+    double gl = -HUGE_VAL, gr = HUGE_VAL;
+    bool leftAbove = false, leftBelow = false, rightAbove = false, rightBelow = false, crossed = false;
+    auto k = static_cast<std::size_t>(
+        std::lower_bound(byTop.begin(), byTop.end(), e.t - kCutWindow * unit - 2 * unit,
+                         [&](std::size_t a, double top) { return extents[a].t < top; }) -
+        byTop.begin());
+    for (; k < byTop.size() && extents[byTop[k]].t < e.b + kCutWindow * unit; ++k) {
+      const std::size_t j = byTop[k];
+      const Extent& g = extents[j];
+      const double overlap = std::min(e.b, g.b) - std::max(e.t, g.t);
+      if (j == i || fragments[j].text.empty() || overlap > kBandOverlap * std::min(h, g.b - g.t) ||
+          g.b < e.t - kCutWindow * unit) {
+        continue;
+      }
+      const bool above = g.b <= e.t + kBandOverlap * h;
+      // Detected boxes are padded: two columns' boxes may touch where their text does not.
+      const double inset = std::min(kBoxPadding * std::min(g.b - g.t, unit), (g.r - g.l) / 2);
+      if (std::abs(g.l - e.l) <= kCutEdge * unit && g.r < e.r - kCutColumn * unit) {
+        gl = std::max(gl, g.r - inset);
+        (above ? leftAbove : leftBelow) = true;
+      } else if (g.l > e.l + kCutColumn * unit && g.l < e.r - kCutColumn * unit &&
+                 g.r <= e.r + kCutEdge * unit) {
+        gr = std::min(gr, g.l + inset);
+        (above ? rightAbove : rightBelow) = true;
+      } else if (!(std::abs(g.l - e.l) <= kCutEdge * unit && std::abs(g.r - e.r) <= kCutEdge * unit)) {
+        // Another line across both columns like this one is bridged too; anything else that
+        // reaches into the space between them may be a line of its own there.
+        crossed |= g.r > e.l + kCutColumn * unit && g.l < e.r - kCutColumn * unit;
+      }
+    }
+    if (!(leftAbove && leftBelow && rightAbove && rightBelow) || crossed || gr - gl < kCutGutter * unit) {
+      out.push_back(f);
+      continue;
+    }
+    const std::vector<std::size_t> offsets = CodePointOffsets(f.text);
+    const std::size_t count = offsets.size() - 1;
+    const double charWidth = (e.r - e.l - (gr - gl)) / static_cast<double>(count);
+    if (count < 2 || charWidth <= 0) {
+      out.push_back(f);
+      continue;
+    }
+    auto at = static_cast<std::size_t>(
+        std::clamp<long>(std::lround((gl - e.l) / charWidth), 1, static_cast<long>(count) - 1));
+    if (!MostlyCjk(f.text)) {
+      // Latin letters differ in width: cut at the nearest space.
+      const std::size_t reach = std::max<std::size_t>(2, count / 8);
+      std::size_t best = 0;
+      for (std::size_t c = at > reach ? at - reach : 1; c <= std::min(count - 1, at + reach); ++c) {
+        if (f.text[offsets[c]] == ' ' &&
+            (best == 0 || (c > at ? c - at : at - c) < (best > at ? best - at : at - best))) {
+          best = c;
+        }
+      }
+      if (best == 0) {
+        out.push_back(f);
+        continue;
+      }
+      at = best;
+    }
+    Fragment left = f, right = f;
+    left.text = Trimmed(f.text.substr(0, offsets[at]));
+    right.text = Trimmed(f.text.substr(offsets[at]));
+    if (left.text.empty() || right.text.empty()) {
+      out.push_back(f);
+      continue;
+    }
+    const int cutLeft = static_cast<int>(std::lround(gl)), cutRight = static_cast<int>(std::lround(gr));
+    left.box[2] = left.box[4] = cutLeft;
+    right.box[0] = right.box[6] = cutRight;
+    out.push_back(std::move(left));
+    out.push_back(std::move(right));
+  }
+  return out;
+}
 
 Layout ArrangeFragments(const std::vector<Fragment>& fragments, int width, int height) {
   return Arranger(fragments, width, height).Run();

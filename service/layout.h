@@ -57,6 +57,12 @@ struct Layout {
   double skewDegrees = 0; // the dominant angle the order was found in (positive leans down to the right)
 };
 
+// The fragments with each line that a detector ran across a narrow gutter cut in two where the gutter
+// runs: a level line as wide as two columns, with lines of both columns above and below it that end
+// before the gutter and start after it. The text is cut at the characters' share of the width (at
+// the nearest space for Latin text); a line that cannot be cut so stays whole.
+std::vector<Fragment> CutAcrossGutters(const std::vector<Fragment>& fragments);
+
 // Orders the fragments. Fragments with empty text are left out. `width` and `height` are the
 // picture's; zero or less uses the fragments' own extent. Pure and deterministic; O(n log n) for
 // ordinary pages (the column search nests at most a few dozen deep).

@@ -566,5 +566,104 @@ TEST(ArrangeFragments, KeepsItsPromisesOnRandomLayouts) {
   }
 }
 
+// Two columns of `rows` lines at a pitch of 27, the left one at x 69..541, the right one at x
+// 564..1031, with row `bridged` given as one box across both holding `text`.
+Fragments TwoColumnsWithABridge(int rows, int bridged, const std::string& text) {
+  Fragments f;
+  for (int row = 0; row < rows; ++row) {
+    const int y = 300 + 27 * row;
+    if (row == bridged) {
+      f.push_back(Box(69, y, 962, 22, text));
+    } else {
+      f.push_back(Box(69, y, 472, 22, "L" + std::to_string(row)));
+      f.push_back(Box(564, y, 467, 22, "R" + std::to_string(row)));
+    }
+  }
+  return f;
+}
+
+Texts FragmentTexts(const Fragments& fragments) {
+  Texts texts;
+  for (const Fragment& f : fragments) {
+    texts.push_back(f.text);
+  }
+  return texts;
+}
+
+TEST(CutAcrossGutters, CutsALineRunAcrossTwoColumnsWhereTheGutterRuns) {
+  // Latin: at the space nearest the gutter's share of the width.
+  const Fragments latin = CutAcrossGutters(TwoColumnsWithABridge(
+      5, 2,
+      "one hour after dusk, once a week from June to August. seem to recover fastest, perhaps because they "
+      "hold more"));
+  ASSERT_EQ(latin.size(), 10u);
+  EXPECT_EQ(latin[4].text, "one hour after dusk, once a week from June to August.");
+  EXPECT_EQ(latin[5].text, "seem to recover fastest, perhaps because they hold more");
+  EXPECT_LE(latin[4].box[2], 541);
+  EXPECT_GE(latin[5].box[0], 541);
+  EXPECT_EQ(LineTexts(ArrangeFragments(latin, 1100, 800)),
+            (Texts{"L0", "L1", "one hour after dusk, once a week from June to August.", "L3", "L4", "R0",
+                   "R1", "seem to recover fastest, perhaps because they hold more", "R3", "R4"}));
+  // Chinese: after the characters' share of the width, the gutter left out.
+  const std::string left = "多老人日常生活中最大的困难。近年来各地陆续出台补";
+  const std::string right = "楼层递增的分摊比例最容易被接受，一楼住户通常不需";
+  const Fragments chinese = CutAcrossGutters(TwoColumnsWithABridge(5, 2, left + right));
+  ASSERT_EQ(chinese.size(), 10u);
+  EXPECT_EQ(chinese[4].text, left);
+  EXPECT_EQ(chinese[5].text, right);
+}
+
+TEST(CutAcrossGutters, LeavesWholeWhatIsNoBridge) {
+  const std::string text =
+      "Abstract. We counted moths at twelve park sites over two summers, before and after";
+  struct Case {
+    const char* what;
+    Fragments fragments;
+  };
+  std::vector<Case> cases;
+  // A line across the page above the columns (an abstract): no column lines above it.
+  cases.push_back({"line above the columns", TwoColumnsWithABridge(5, 0, text)});
+  // ... or below them (a closing line).
+  cases.push_back({"line below the columns", TwoColumnsWithABridge(5, 4, text)});
+  // Latin text with no space near the gutter.
+  cases.push_back({"no space near the gutter", TwoColumnsWithABridge(5, 2, std::string(80, 'x'))});
+  // A page of one column: its lines are no two columns.
+  Fragments single;
+  Column(single, 69, 300, 27, 962, 5, "line", 22);
+  cases.push_back({"one column", single});
+  // A leaning line is left alone (the lean is the layout stage's to find).
+  Fragments leaning = TwoColumnsWithABridge(5, 2, text);
+  leaning[4].box[3] -= 12;
+  leaning[4].box[5] -= 12;
+  cases.push_back({"leaning line", leaning});
+  for (const Case& c : cases) {
+    EXPECT_EQ(FragmentTexts(CutAcrossGutters(c.fragments)), FragmentTexts(c.fragments)) << c.what;
+  }
+}
+
+TEST(CutAcrossGutters, KeepsEveryCharacterOnRandomLayouts) {
+  std::mt19937 random(2027);
+  const auto letters = [](const Fragments& fragments) {
+    std::string all;
+    for (const Fragment& f : fragments) {
+      for (const char c : f.text) {
+        all += c == ' ' ? "" : std::string(1, c);
+      }
+    }
+    return all;
+  };
+  for (int seed = 0; seed < 2000; ++seed) {
+    Fragments f = RandomLayout(random);
+    if (seed % 3 == 0) {
+      const Fragments bridged =
+          TwoColumnsWithABridge(4 + seed % 5, 1 + seed % 3, "a b c d e f g h i j k l m n");
+      f.insert(f.end(), bridged.begin(), bridged.end());
+    }
+    const Fragments cut = CutAcrossGutters(f);
+    ASSERT_EQ(letters(cut), letters(f)) << "layout " << seed;
+    ASSERT_EQ(LayoutBroken(cut, ArrangeFragments(cut, 1200, 900)), "") << "layout " << seed;
+  }
+}
+
 } // namespace
 } // namespace quillore::service
