@@ -1049,6 +1049,8 @@ constexpr double kCutEdge = 1.0;
 constexpr double kCutColumn = 3.0;
 // The gutter between those columns is at least this many typical heights wide.
 constexpr double kCutGutter = 0.25;
+// Neighbours looked at around a line, at most.
+constexpr std::size_t kCutNeighbours = 256;
 // A line's lean (the rise of its top edge over its height) below which it is level enough to cut.
 constexpr double kCutLevel = 0.25;
 
@@ -1132,7 +1134,13 @@ std::vector<Fragment> CutAcrossGutters(const std::vector<Fragment>& fragments) {
         std::lower_bound(byTop.begin(), byTop.end(), e.t - kCutWindow * unit - 2 * unit,
                          [&](std::size_t a, double top) { return extents[a].t < top; }) -
         byTop.begin());
+    std::size_t looked = 0;
     for (; k < byTop.size() && extents[byTop[k]].t < e.b + kCutWindow * unit; ++k) {
+      // A crowd this dense around one line is no page of two columns; it bounds the work too.
+      if (++looked > kCutNeighbours) {
+        crossed = true;
+        break;
+      }
       const std::size_t j = byTop[k];
       const Extent& g = extents[j];
       const double overlap = std::min(e.b, g.b) - std::max(e.t, g.t);
