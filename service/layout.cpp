@@ -1049,10 +1049,14 @@ constexpr double kCutEdge = 1.0;
 constexpr double kCutColumn = 3.0;
 // The gutter between those columns is at least this many typical heights wide.
 constexpr double kCutGutter = 0.25;
+// A line below its columns' lines at most this many typical heights is their last line.
+constexpr double kCutPitch = 1.0;
+// Passes over the lines, at most (each may cut lines that the one before revealed).
+constexpr int kCutPasses = 4;
 // Neighbours looked at around a line, at most.
 constexpr std::size_t kCutNeighbours = 256;
 // A line's lean (the rise of its top edge over its height) below which it is level enough to cut.
-constexpr double kCutLevel = 0.25;
+constexpr double kCutLevel = 0.5;
 
 bool MostlyCjk(std::string_view text) {
   std::size_t cjk = 0, other = 0;
@@ -1090,19 +1094,30 @@ std::vector<std::size_t> CodePointOffsets(std::string_view text) {
 
 } // namespace
 
-std::vector<Fragment> CutAcrossGutters(const std::vector<Fragment>& fragments) {
-  struct Extent {
-    double l, t, r, b;
-  };
-  std::vector<Extent> extents;
+namespace {
+
+// One pass of CutAcrossGutters.
+std::vector<Fragment> CutOnce(const std::vector<Fragment>& fragments) {
+  // Worked out in the frame of the page's lean, as the layout stage orders.
+  const double angle = DominantAngle(fragments);
+  Frame frame;
+  frame.cosA = std::cos(angle);
+  frame.sinA = std::sin(angle);
+  std::vector<std::array<std::pair<double, double>, 4>> corners; // turned, clockwise from the top left
+  std::vector<Rect> extents;
   std::vector<double> heights;
   for (const Fragment& f : fragments) {
-    const auto [l, r] = std::minmax({f.box[0], f.box[2], f.box[4], f.box[6]});
-    const auto [t, b] = std::minmax({f.box[1], f.box[3], f.box[5], f.box[7]});
-    extents.push_back(
-        {static_cast<double>(l), static_cast<double>(t), static_cast<double>(r), static_cast<double>(b)});
+    corners.emplace_back();
+    Rect extent;
+    for (std::size_t k = 0; k < 4; ++k) {
+      corners.back()[k] = frame.In(f.box[2 * k], f.box[2 * k + 1]);
+      const auto [x, y] = corners.back()[k];
+      extent = k == 0 ? Rect{x, y, x, y} : extent;
+      extent.Add({x, y, x, y});
+    }
+    extents.push_back(extent);
     if (!f.text.empty()) {
-      heights.push_back(b - t);
+      heights.push_back(extent.H());
     }
   }
   if (heights.empty()) {
@@ -1118,18 +1133,26 @@ std::vector<Fragment> CutAcrossGutters(const std::vector<Fragment>& fragments) {
   out.reserve(fragments.size());
   for (std::size_t i = 0; i < fragments.size(); ++i) {
     const Fragment& f = fragments[i];
-    const Extent& e = extents[i];
-    const double h = e.b - e.t;
-    const bool level =
-        std::abs(f.box[1] - f.box[3]) <= kCutLevel * h && std::abs(f.box[7] - f.box[5]) <= kCutLevel * h;
-    if (!level || h <= 0 || h > 2 * unit || e.r - e.l < kCutWidth * unit || f.text.empty()) {
+    const Rect& e = extents[i];
+    const auto& c = corners[i];
+    const double h = e.H();
+    const bool level = std::abs(c[1].second - c[0].second) <= kCutLevel * h &&
+                       std::abs(c[2].second - c[3].second) <= kCutLevel * h && c[1].first > c[0].first &&
+                       c[2].first > c[3].first;
+    if (!level || h <= 0 || h > 2 * unit || e.W() < kCutWidth * unit || f.text.empty()) {
       out.push_back(f);
       continue;
     }
-    // The first column's lines end at `gl` at most, the last column's start at `gr` at least, each
-    // with lines above and below this one; nothing else crosses between them.
-    double gl = -HUGE_VAL, gr = HUGE_VAL;
-    bool leftAbove = false, leftBelow = false, rightAbove = false, rightBelow = false, crossed = false;
+    // Lines of the first column (starting where this one starts and ending well before its end) and
+    // of the next (starting well inside it), above and below it; nothing else may reach across
+    // between them.
+    struct Side {
+      double edge;
+      bool above;
+      bool close; // right above, at the columns' own pitch
+    };
+    std::vector<Side> lefts, rights;
+    bool crowded = false, crossed = false;
     auto k = static_cast<std::size_t>(
         std::lower_bound(byTop.begin(), byTop.end(), e.t - kCutWindow * unit - 2 * unit,
                          [&](std::size_t a, double top) { return extents[a].t < top; }) -
@@ -1138,39 +1161,57 @@ std::vector<Fragment> CutAcrossGutters(const std::vector<Fragment>& fragments) {
     for (; k < byTop.size() && extents[byTop[k]].t < e.b + kCutWindow * unit; ++k) {
       // A crowd this dense around one line is no page of two columns; it bounds the work too.
       if (++looked > kCutNeighbours) {
-        crossed = true;
+        crowded = true;
         break;
       }
       const std::size_t j = byTop[k];
-      const Extent& g = extents[j];
+      const Rect& g = extents[j];
       const double overlap = std::min(e.b, g.b) - std::max(e.t, g.t);
-      if (j == i || fragments[j].text.empty() || overlap > kBandOverlap * std::min(h, g.b - g.t) ||
+      if (j == i || fragments[j].text.empty() || overlap > kBandOverlap * std::min(h, g.H()) ||
           g.b < e.t - kCutWindow * unit) {
         continue;
       }
       const bool above = g.b <= e.t + kBandOverlap * h;
+      const bool close = above && e.t - g.b <= kCutPitch * unit;
       // Detected boxes are padded: two columns' boxes may touch where their text does not.
-      const double inset = std::min(kBoxPadding * std::min(g.b - g.t, unit), (g.r - g.l) / 2);
+      const double inset = std::min(kBoxPadding * std::min(g.H(), unit), g.W() / 2);
       if (std::abs(g.l - e.l) <= kCutEdge * unit && g.r < e.r - kCutColumn * unit) {
-        gl = std::max(gl, g.r - inset);
-        (above ? leftAbove : leftBelow) = true;
-      } else if (g.l > e.l + kCutColumn * unit && g.l < e.r - kCutColumn * unit &&
-                 g.r <= e.r + kCutEdge * unit) {
-        gr = std::min(gr, g.l + inset);
-        (above ? rightAbove : rightBelow) = true;
+        lefts.push_back({g.r - inset, above, close});
+      } else if (g.l > e.l + kCutColumn * unit && g.l < e.r - kCutColumn * unit) {
+        rights.push_back({g.l + inset, above, close});
       } else if (!(std::abs(g.l - e.l) <= kCutEdge * unit && std::abs(g.r - e.r) <= kCutEdge * unit)) {
         // Another line across both columns like this one is bridged too; anything else that
         // reaches into the space between them may be a line of its own there.
         crossed |= g.r > e.l + kCutColumn * unit && g.l < e.r - kCutColumn * unit;
       }
     }
-    if (!(leftAbove && leftBelow && rightAbove && rightBelow) || crossed || gr - gl < kCutGutter * unit) {
+    double gr = HUGE_VAL, gl = -HUGE_VAL;
+    bool leftAbove = false, leftBelow = false, rightAbove = false, rightBelow = false;
+    bool leftClose = false, rightClose = false;
+    for (const Side& side : rights) {
+      gr = std::min(gr, side.edge);
+      (side.above ? rightAbove : rightBelow) = true;
+      rightClose |= side.close;
+    }
+    // A first-column line that runs on past the last column's start is bridged too (its second
+    // part short): it marks no edge of the gutter.
+    for (const Side& side : lefts) {
+      if (side.edge < gr) {
+        gl = std::max(gl, side.edge);
+        (side.above ? leftAbove : leftBelow) = true;
+        leftClose |= side.close;
+      }
+    }
+    // Columns above and below it, or its columns' last line right below their lines (a line across
+    // the page below columns is set apart by a wider gap).
+    const bool between = (leftAbove && leftBelow && rightAbove && rightBelow) || (leftClose && rightClose);
+    if (crowded || crossed || !between || gr - gl < kCutGutter * unit) {
       out.push_back(f);
       continue;
     }
     const std::vector<std::size_t> offsets = CodePointOffsets(f.text);
     const std::size_t count = offsets.size() - 1;
-    const double charWidth = (e.r - e.l - (gr - gl)) / static_cast<double>(count);
+    const double charWidth = (e.W() - (gr - gl)) / static_cast<double>(count);
     if (count < 2 || charWidth <= 0) {
       out.push_back(f);
       continue;
@@ -1181,10 +1222,10 @@ std::vector<Fragment> CutAcrossGutters(const std::vector<Fragment>& fragments) {
       // Latin letters differ in width: cut at the nearest space.
       const std::size_t reach = std::max<std::size_t>(2, count / 8);
       std::size_t best = 0;
-      for (std::size_t c = at > reach ? at - reach : 1; c <= std::min(count - 1, at + reach); ++c) {
-        if (f.text[offsets[c]] == ' ' &&
-            (best == 0 || (c > at ? c - at : at - c) < (best > at ? best - at : at - best))) {
-          best = c;
+      for (std::size_t n = at > reach ? at - reach : 1; n <= std::min(count - 1, at + reach); ++n) {
+        const auto distance = [&](std::size_t m) { return m > at ? m - at : at - m; };
+        if (f.text[offsets[n]] == ' ' && (best == 0 || distance(n) < distance(best))) {
+          best = n;
         }
       }
       if (best == 0) {
@@ -1200,13 +1241,37 @@ std::vector<Fragment> CutAcrossGutters(const std::vector<Fragment>& fragments) {
       out.push_back(f);
       continue;
     }
-    const int cutLeft = static_cast<int>(std::lround(gl)), cutRight = static_cast<int>(std::lround(gr));
-    left.box[2] = left.box[4] = cutLeft;
-    right.box[0] = right.box[6] = cutRight;
+    // The box cut along its top and bottom edges where they cross the gutter's edges.
+    const auto along = [&](std::size_t from, std::size_t to, double x) {
+      const double t = std::clamp((x - c[from].first) / (c[to].first - c[from].first), 0.0, 1.0);
+      const int fx = f.box[2 * from], fy = f.box[2 * from + 1];
+      return std::pair<int, int>{ToInt(fx + t * (f.box[2 * to] - fx)),
+                                 ToInt(fy + t * (f.box[2 * to + 1] - fy))};
+    };
+    std::tie(left.box[2], left.box[3]) = along(0, 1, gl);
+    std::tie(left.box[4], left.box[5]) = along(3, 2, gl);
+    std::tie(right.box[0], right.box[1]) = along(0, 1, gr);
+    std::tie(right.box[6], right.box[7]) = along(3, 2, gr);
     out.push_back(std::move(left));
     out.push_back(std::move(right));
   }
   return out;
+}
+
+} // namespace
+
+std::vector<Fragment> CutAcrossGutters(const std::vector<Fragment>& fragments) {
+  // Bridged lines next to one another hide the columns from each other: a line cut shows them to
+  // its neighbours in the next pass.
+  std::vector<Fragment> cut = CutOnce(fragments);
+  for (int pass = 1; pass < kCutPasses && cut.size() != fragments.size(); ++pass) {
+    const std::size_t before = cut.size();
+    cut = CutOnce(cut);
+    if (cut.size() == before) {
+      break;
+    }
+  }
+  return cut;
 }
 
 Layout ArrangeFragments(const std::vector<Fragment>& fragments, int width, int height) {

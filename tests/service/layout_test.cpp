@@ -604,6 +604,27 @@ TEST(CutAcrossGutters, CutsALineRunAcrossTwoColumnsWhereTheGutterRuns) {
   EXPECT_EQ(LineTexts(ArrangeFragments(latin, 1100, 800)),
             (Texts{"L0", "L1", "one hour after dusk, once a week from June to August.", "L3", "L4", "R0",
                    "R1", "seem to recover fastest, perhaps because they hold more", "R3", "R4"}));
+  // The columns' last line, right below their lines, and the one above it, both bridged: the second
+  // is cut once the first is.
+  Fragments last = TwoColumnsWithABridge(
+      5, 4, "the count in 2027 to see whether it lasts and one site, where a new sports field was");
+  last[6] = Box(69, 381, 962, 22,
+                "a third checked the photos later without was lit during the second summer, showed");
+  last.erase(last.begin() + 7);
+  EXPECT_EQ(FragmentTexts(CutAcrossGutters(last)),
+            (Texts{"L0", "R0", "L1", "R1", "L2", "R2", "a third checked the photos later without",
+                   "was lit during the second summer, showed", "the count in 2027 to see whether it lasts",
+                   "and one site, where a new sports field was"}));
+  // A photographed page leaning 3 degrees: cut in the page's own frame, along the box's edges.
+  const Fragments turned = CutAcrossGutters(Turned(
+      TwoColumnsWithABridge(5, 2,
+                            "one hour after dusk, once a week from June to August. seem to recover fastest, "
+                            "perhaps because they hold more"),
+      3, 550, 350));
+  ASSERT_EQ(turned.size(), 10u);
+  EXPECT_EQ(turned[4].text, "one hour after dusk, once a week from June to August.");
+  EXPECT_EQ(turned[5].text, "seem to recover fastest, perhaps because they hold more");
+  EXPECT_GT(turned[4].box[3], turned[4].box[1]); // the cut piece still leans with the page
   // Chinese: after the characters' share of the width, the gutter left out.
   const std::string left = "多老人日常生活中最大的困难。近年来各地陆续出台补";
   const std::string right = "楼层递增的分摊比例最容易被接受，一楼住户通常不需";
@@ -623,8 +644,12 @@ TEST(CutAcrossGutters, LeavesWholeWhatIsNoBridge) {
   std::vector<Case> cases;
   // A line across the page above the columns (an abstract): no column lines above it.
   cases.push_back({"line above the columns", TwoColumnsWithABridge(5, 0, text)});
-  // ... or below them (a closing line).
-  cases.push_back({"line below the columns", TwoColumnsWithABridge(5, 4, text)});
+  // ... or below them, set apart by a wider gap than their pitch (a closing line).
+  Fragments below = TwoColumnsWithABridge(5, 4, text);
+  for (std::size_t k = 1; k < 8; k += 2) {
+    below.back().box[k] += 30;
+  }
+  cases.push_back({"line below the columns", below});
   // Latin text with no space near the gutter.
   cases.push_back({"no space near the gutter", TwoColumnsWithABridge(5, 2, std::string(80, 'x'))});
   // A page of one column: its lines are no two columns.
@@ -633,8 +658,8 @@ TEST(CutAcrossGutters, LeavesWholeWhatIsNoBridge) {
   cases.push_back({"one column", single});
   // A leaning line is left alone (the lean is the layout stage's to find).
   Fragments leaning = TwoColumnsWithABridge(5, 2, text);
-  leaning[4].box[3] -= 12;
-  leaning[4].box[5] -= 12;
+  leaning[4].box[3] -= 30;
+  leaning[4].box[5] -= 30;
   cases.push_back({"leaning line", leaning});
   for (const Case& c : cases) {
     EXPECT_EQ(FragmentTexts(CutAcrossGutters(c.fragments)), FragmentTexts(c.fragments)) << c.what;
