@@ -28,7 +28,7 @@ constexpr double kBoxPadding = 0.4;
 // A gutter is at least this many typical heights wide where it starts; a box that sticks out a
 // little further (a detector's box runs past its text) may narrow it down to the second.
 constexpr double kMinGutter = 0.5;
-constexpr double kKeptGutter = 0.25;
+constexpr double kKeptGutter = 0.1;
 // A gutter needs text on both sides in at least this many rows.
 constexpr int kGutterRows = 2;
 // Overlap (part of the smaller height) that counts as text on both sides of a gap.
@@ -54,6 +54,9 @@ constexpr double kFooterGap = 4.0;
 // Runs without a gutter that are tried again one band later, before giving up on the rest of a set
 // (a bound on the work a page of many rows can cause).
 constexpr int kRunRetries = 8;
+// Runs of columns whose columns share this part of the narrower one's width go on with the same
+// columns.
+constexpr double kSameSpan = 0.8;
 // Columns nest at most this deep; deeper sets are read as one block.
 constexpr int kMaxDepth = 24;
 // Neighbours looked at across a gap for each fragment.
@@ -314,8 +317,20 @@ private:
     };
 
     std::vector<int> plain; // consecutive bands without a gutter, read as one block
+    // The columns of the run before, kept until it is clear that the next run does not go on with
+    // them: a band whose boxes stray into the gutter (a loose box, a line cut at a guess) ends a run
+    // that the same columns then take up again below, with a gutter that may not meet the first.
+    std::vector<std::vector<int>> pending;
+    const auto flushPending = [&] {
+      for (std::vector<int>& column : pending) {
+        const int id = NewBlock(parent, true);
+        Segment(std::move(column), id, depth + 1);
+      }
+      pending.clear();
+    };
     const auto flushPlain = [&] {
       if (!plain.empty()) {
+        flushPending();
         Leaf(plain, parent);
         plain.clear();
       }
@@ -393,16 +408,45 @@ private:
       } else {
         retries = 0;
         flushPlain();
-        for (std::vector<int>& column : columns) {
-          const int id = NewBlock(parent, true);
-          Segment(std::move(column), id, depth + 1);
+        if (SameColumns(pending, columns)) {
+          for (std::size_t c = 0; c < columns.size(); ++c) {
+            pending[c].insert(pending[c].end(), columns[c].begin(), columns[c].end());
+          }
+        } else {
+          flushPending();
+          pending = std::move(columns);
         }
       }
       const std::vector<int> after = slice(last, j);
       plain.insert(plain.end(), after.begin(), after.end());
       i = j;
     }
+    flushPending();
     flushPlain();
+  }
+
+  // Whether the columns of two runs are the same columns: as many, each spanning much the same
+  // width as the other.
+  bool SameColumns(const std::vector<std::vector<int>>& a, const std::vector<std::vector<int>>& b) const {
+    if (a.size() != b.size() || a.empty()) {
+      return false;
+    }
+    const auto span = [&](const std::vector<int>& column) {
+      Interval x{R(column[0]).l, R(column[0]).r};
+      for (int i : column) {
+        x.l = std::min(x.l, R(i).l);
+        x.r = std::max(x.r, R(i).r);
+      }
+      return x;
+    };
+    for (std::size_t c = 0; c < a.size(); ++c) {
+      const Interval p = span(a[c]), q = span(b[c]);
+      const double shared = std::min(p.r, q.r) - std::max(p.l, q.l);
+      if (shared < kSameSpan * std::min(p.r - p.l, q.r - q.l)) {
+        return false;
+      }
+    }
+    return true;
   }
 
   double BandTop(const std::vector<int>& items, std::pair<std::size_t, std::size_t> band) const {
@@ -1043,12 +1087,13 @@ private:
 constexpr double kCutWidth = 12.0;
 // Its neighbours are the other rows within this many typical heights above and below it.
 constexpr double kCutWindow = 4.0;
-// Neighbours starting (ending) within this many typical heights of its left (right) edge belong to
-// its first (last) column; a column's lines run at least kCutColumn heights into it.
+// Neighbours starting within kCutEdge heights before its left edge and kCutColumn after it (an
+// indented paragraph's first line) belong to its first column, those starting more than kCutColumn
+// heights inside it to the next; lines like it end within kCutEdge of where it ends.
 constexpr double kCutEdge = 1.0;
 constexpr double kCutColumn = 3.0;
 // The gutter between those columns is at least this many typical heights wide.
-constexpr double kCutGutter = 0.25;
+constexpr double kCutGutter = 0.1;
 // A line below its columns' lines at most this many typical heights is their last line.
 constexpr double kCutPitch = 1.0;
 // Passes over the lines, at most (each may cut lines that the one before revealed).
@@ -1143,9 +1188,9 @@ std::vector<Fragment> CutOnce(const std::vector<Fragment>& fragments) {
       out.push_back(f);
       continue;
     }
-    // Lines of the first column (starting where this one starts and ending well before its end) and
-    // of the next (starting well inside it), above and below it; nothing else may reach across
-    // between them.
+    // Lines of the first column (starting about where this one starts and ending well before its
+    // end) and of the next (starting well inside it), above and below it; nothing else may reach
+    // across between them.
     struct Side {
       double edge;
       bool above;
@@ -1175,7 +1220,7 @@ std::vector<Fragment> CutOnce(const std::vector<Fragment>& fragments) {
       const bool close = above && e.t - g.b <= kCutPitch * unit;
       // Detected boxes are padded: two columns' boxes may touch where their text does not.
       const double inset = std::min(kBoxPadding * std::min(g.H(), unit), g.W() / 2);
-      if (std::abs(g.l - e.l) <= kCutEdge * unit && g.r < e.r - kCutColumn * unit) {
+      if (g.l >= e.l - kCutEdge * unit && g.l <= e.l + kCutColumn * unit && g.r < e.r - kCutColumn * unit) {
         lefts.push_back({g.r - inset, above, close});
       } else if (g.l > e.l + kCutColumn * unit && g.l < e.r - kCutColumn * unit) {
         rights.push_back({g.l + inset, above, close});

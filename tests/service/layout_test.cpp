@@ -385,6 +385,19 @@ std::vector<OrderCase> OrderCases() {
         {"a box running into a narrow gutter", f, Concat({Names("A", 8), Names("B", 8), Names("C", 8)})});
   }
   {
+    // Two columns whose gutter moves halfway down: above, two loose boxes of the right column
+    // reach into it from the right; below, a line of the left column reaches into it from the left.
+    // The gutters of the two halves do not meet, but they are the same two columns.
+    Fragments f;
+    Column(f, 71, 300, 27, 469, 10, "L", 19);
+    Column(f, 565, 300, 27, 466, 10, "R", 19);
+    for (const std::size_t k : {11, 12}) {
+      f[k].box[0] = f[k].box[6] = 529;
+    }
+    f[7].box[2] = f[7].box[4] = 551;
+    cases.push_back({"a gutter that moves", f, Concat({Names("L", 10), Names("R", 10)})});
+  }
+  {
     // A dialog: its message, then the button row as one line.
     Fragments f = {Box(20, 20, 400, 20, "Save changes?"), Box(300, 80, 60, 24, "Cancel"),
                    Box(380, 80, 40, 24, "OK")};
