@@ -1092,8 +1092,10 @@ constexpr double kCutWindow = 4.0;
 // heights inside it to the next; lines like it end within kCutEdge of where it ends.
 constexpr double kCutEdge = 1.0;
 constexpr double kCutColumn = 3.0;
-// The gutter between those columns is at least this many typical heights wide.
+// The gutter between those columns is at least the first and at most the second many typical
+// heights wide.
 constexpr double kCutGutter = 0.1;
+constexpr double kCutMaxGutter = 4.0;
 // A line below its columns' lines at most this many typical heights is their last line.
 constexpr double kCutPitch = 1.0;
 // Passes over the lines, at most (each may cut lines that the one before revealed).
@@ -1250,7 +1252,10 @@ std::vector<Fragment> CutOnce(const std::vector<Fragment>& fragments) {
     // Columns above and below it, or its columns' last line right below their lines (a line across
     // the page below columns is set apart by a wider gap).
     const bool between = (leftAbove && leftBelow && rightAbove && rightBelow) || (leftClose && rightClose);
-    if (crowded || crossed || !between || gr - gl < kCutGutter * unit) {
+    // A gutter is narrow: a wide gap means the first column's lines seen here are short ones (a
+    // heading), which tell nothing of where the column ends.
+    const double gutter = gr - gl;
+    if (crowded || crossed || !between || gutter < kCutGutter * unit || gutter > kCutMaxGutter * unit) {
       out.push_back(f);
       continue;
     }

@@ -674,6 +674,12 @@ TEST(CutAcrossGutters, LeavesWholeWhatIsNoBridge) {
   leaning[4].box[3] -= 30;
   leaning[4].box[5] -= 30;
   cases.push_back({"leaning line", leaning});
+  // The first column's lines beside it are short (a heading above, a paragraph's last words below):
+  // where that column ends is unknown, so is where to cut.
+  Fragments shortLines = TwoColumnsWithABridge(3, 1, text);
+  shortLines[0].box[2] = shortLines[0].box[4] = 150;
+  shortLines[3].box[2] = shortLines[3].box[4] = 180;
+  cases.push_back({"only short lines in the first column", shortLines});
   for (const Case& c : cases) {
     EXPECT_EQ(FragmentTexts(CutAcrossGutters(c.fragments)), FragmentTexts(c.fragments)) << c.what;
   }
