@@ -116,6 +116,26 @@ struct Frame {
   }
 };
 
+using Corners = std::array<std::pair<double, double>, 4>; // clockwise from the top left
+
+// A box's corners in the frame.
+Corners TurnedCorners(const Frame& frame, const std::array<int, 8>& box) {
+  Corners corners;
+  for (std::size_t k = 0; k < 4; ++k) {
+    corners[k] = frame.In(box[2 * k], box[2 * k + 1]);
+  }
+  return corners;
+}
+
+// The level rectangle around corners.
+Rect Bounds(const Corners& corners) {
+  Rect bound{corners[0].first, corners[0].second, corners[0].first, corners[0].second};
+  for (const auto& [x, y] : corners) {
+    bound.Add({x, y, x, y});
+  }
+  return bound;
+}
+
 int ToInt(double v) {
   return static_cast<int>(std::lround(std::clamp<double>(v, INT_MIN, INT_MAX)));
 }
@@ -223,12 +243,7 @@ public:
     rects_.resize(fragments.size());
     std::vector<double> heights;
     for (std::size_t i = 0; i < fragments.size(); ++i) {
-      Rect bound;
-      for (std::size_t k = 0; k < 8; k += 2) {
-        const auto [x, y] = frame_.In(fragments[i].box[k], fragments[i].box[k + 1]);
-        bound = k == 0 ? Rect{x, y, x, y} : bound;
-        bound.Add({x, y, x, y});
-      }
+      const Rect bound = Bounds(TurnedCorners(frame_, fragments[i].box));
       bounds_[i] = bound;
       // Ordering works on boxes at least a pixel each way, so that flat boxes still have a row.
       Rect order = bound;
@@ -731,6 +746,7 @@ private:
     return Median(widths);
   }
 
+  // `items` by top edge (then by index, for a stable order).
   std::vector<int> Sorted(std::vector<int> items) const {
     std::sort(items.begin(), items.end(),
               [&](int x, int y) { return std::tie(R(x).t, x) < std::tie(R(y).t, y); });
@@ -739,10 +755,8 @@ private:
 
   // A gap between two neighbouring columns is a gutter when it persists with text on both sides over
   // several rows, and it does not merely separate the cells of rows that line up across it.
-  bool IsGutter(std::vector<int> a, std::vector<int> b) const {
-    const auto byTop = [&](int x, int y) { return std::tie(R(x).t, x) < std::tie(R(y).t, y); };
-    std::sort(a.begin(), a.end(), byTop);
-    std::sort(b.begin(), b.end(), byTop);
+  bool IsGutter(const std::vector<int>& unsortedA, const std::vector<int>& unsortedB) const {
+    const std::vector<int> a = Sorted(unsortedA), b = Sorted(unsortedB);
     const SideCounts ab = Across(a, b);
     const SideCounts ba = Across(b, a);
     if (std::min(ab.overlapping, ba.overlapping) < kGutterRows) {
@@ -1150,21 +1164,14 @@ std::vector<Fragment> CutOnce(const std::vector<Fragment>& fragments) {
   Frame frame;
   frame.cosA = std::cos(angle);
   frame.sinA = std::sin(angle);
-  std::vector<std::array<std::pair<double, double>, 4>> corners; // turned, clockwise from the top left
+  std::vector<Corners> corners;
   std::vector<Rect> extents;
   std::vector<double> heights;
   for (const Fragment& f : fragments) {
-    corners.emplace_back();
-    Rect extent;
-    for (std::size_t k = 0; k < 4; ++k) {
-      corners.back()[k] = frame.In(f.box[2 * k], f.box[2 * k + 1]);
-      const auto [x, y] = corners.back()[k];
-      extent = k == 0 ? Rect{x, y, x, y} : extent;
-      extent.Add({x, y, x, y});
-    }
-    extents.push_back(extent);
+    corners.push_back(TurnedCorners(frame, f.box));
+    extents.push_back(Bounds(corners.back()));
     if (!f.text.empty()) {
-      heights.push_back(extent.H());
+      heights.push_back(extents.back().H());
     }
   }
   if (heights.empty()) {
@@ -1313,11 +1320,12 @@ std::vector<Fragment> CutOnce(const std::vector<Fragment>& fragments) {
 std::vector<Fragment> CutAcrossGutters(const std::vector<Fragment>& fragments) {
   // Bridged lines next to one another hide the columns from each other: a line cut shows them to
   // its neighbours in the next pass.
-  std::vector<Fragment> cut = CutOnce(fragments);
-  for (int pass = 1; pass < kCutPasses && cut.size() != fragments.size(); ++pass) {
-    const std::size_t before = cut.size();
-    cut = CutOnce(cut);
-    if (cut.size() == before) {
+  std::vector<Fragment> cut = fragments;
+  for (int pass = 0; pass < kCutPasses; ++pass) {
+    std::vector<Fragment> next = CutOnce(cut);
+    const bool changed = next.size() != cut.size();
+    cut = std::move(next);
+    if (!changed) {
       break;
     }
   }
